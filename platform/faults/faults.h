@@ -1,6 +1,7 @@
 // Fault injection for tests: make the Nth call of a platform operation fail,
 // so failure paths are exercised for real rather than by reading the code.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace plat {

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,10 +33,14 @@ class File {
   std::size_t Write(const void* buf, std::size_t size, std::size_t count);
   int Seek(long offset, int whence);  // SEEK_SET 0, SEEK_CUR 1, SEEK_END 2; 0 on success
   int Flush();                        // 0 on success; data reaches the OS
+                                      // (writes are passed to the OS at once)
   int Close();                        // 0 on success; also done by the destructor
 
  private:
-  int Fill();
+  int Fill();          // refills the read-ahead; bytes added, 0 at end, -1 on error
+  int GetByte();       // next byte after text translation, -1 at end
+  void DropReadAhead();  // moves the OS position back over unread bytes
+  bool WriteAll(const char* p, std::size_t n, std::size_t* written);
   int fd_ = -1;
   bool text_ = false;
   bool append_ = false;
@@ -42,7 +48,7 @@ class File {
   bool writable_ = false;
   std::vector<char> in_;   // read-ahead
   std::size_t inPos_ = 0;
-  std::vector<char> out_;  // pending writes
+  std::unique_ptr<std::mutex> lock_;  // one stream may be shared by threads
 };
 
 struct FileStatus {

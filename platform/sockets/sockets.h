@@ -11,6 +11,7 @@ constexpr Socket kInvalidSocket = -1;
 constexpr int kSocketError = -1;
 constexpr int kMsgPeek = 2;
 constexpr uint32_t kInaddrNone = 0xFFFFFFFFu;
+constexpr uint16_t kAfInet = 2;  // PeerAddress::family of an IPv4 peer
 
 struct PeerAddress {  // sockaddr_in in network order
   uint16_t family = 0;
@@ -18,8 +19,12 @@ struct PeerAddress {  // sockaddr_in in network order
   uint32_t address = 0;  // network order
 };
 
-bool Startup();   // WSAStartup 2.2; may be called more than once
-void Cleanup();   // WSACleanup: closes every socket still open
+// WSAStartup 2.2; may be called more than once (counted). No socket can be
+// created before it.
+bool Startup();
+// WSACleanup: the call matching the last Startup closes every socket still
+// open, the listening one included (a blocked Accept returns kInvalidSocket).
+void Cleanup();
 
 Socket CreateTcpSocket();
 // inet_addr: dotted text to a network-order address, kInaddrNone when bad.
@@ -41,7 +46,8 @@ int Send(Socket s, const char* buf, int len, int flags);
 int CloseSocket(Socket s);  // 0, or kSocketError for an unknown handle
 // WSAAddressToStringA: "a.b.c.d:port" with NUL into out when it fits
 // *length (which becomes the size written, NUL included); else nothing is
-// written and false is returned.
+// written to out, *length becomes the size needed and false is returned.
+// An IPv4 family (kAfInet) is required; port 0 is left out, as Winsock does.
 bool AddressToString(const PeerAddress& peer, char* out, uint32_t* length);
 int OpenSocketCount();  // tests: handles currently open
 

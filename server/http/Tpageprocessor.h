@@ -43,6 +43,10 @@ class TPageProcessor {
   int32_t ResponseSize = 0;
   int32_t ContentSize = 0;
 
+  // Bytes from buffer to the end of Response or Content when buffer points
+  // into one of them, else -1 (a caller's own buffer of unknown size).
+  int64_t RoomOf(const char* buffer) const;
+
   // Request dispatcher. The request is NUL-terminated and writable (the
   // journal's form reader cuts values in place).
   char* GetNormalPage(char* request);
