@@ -37,8 +37,8 @@ class File {
   int Close();                        // 0 on success; also done by the destructor
 
  private:
-  int Fill();          // refills the read-ahead; bytes added, 0 at end, -1 on error
-  int GetByte();       // next byte after text translation, -1 at end
+  int Fill();            // refills the read-ahead; bytes added, 0 at end, -1 on error
+  int GetByte();         // next byte after text translation, -1 at end
   void DropReadAhead();  // moves the OS position back over unread bytes
   bool WriteAll(const char* p, std::size_t n, std::size_t* written);
   int fd_ = -1;
@@ -46,7 +46,7 @@ class File {
   bool append_ = false;
   bool readable_ = false;
   bool writable_ = false;
-  std::vector<char> in_;   // read-ahead
+  std::vector<char> in_;  // read-ahead
   std::size_t inPos_ = 0;
   std::unique_ptr<std::mutex> lock_;  // one stream may be shared by threads
 };

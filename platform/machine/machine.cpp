@@ -74,7 +74,8 @@ bool SplitNative(const std::string& nativeAbs, Location* out) {
     if (nativeAbs.size() <= root.size() + 1) continue;
     if (nativeAbs.compare(0, root.size(), root) != 0 || nativeAbs[root.size()] != '/') continue;
     std::vector<std::string> parts = SplitOn(nativeAbs.substr(root.size() + 1), '/');
-    if (parts.empty() || parts[0].size() != 1 || !std::islower(static_cast<unsigned char>(parts[0][0]))) {
+    if (parts.empty() || parts[0].size() != 1 ||
+        !std::islower(static_cast<unsigned char>(parts[0][0]))) {
       continue;
     }
     out->drive = parts[0][0];
@@ -171,7 +172,8 @@ std::string ExpandEnvironment(const std::string& text) {
   std::string out;
   std::size_t i = 0;
   while (i < text.size()) {
-    if (text.size() - i >= token.size() && strncasecmp(text.c_str() + i, token.c_str(), token.size()) == 0) {
+    if (text.size() - i >= token.size() &&
+        strncasecmp(text.c_str() + i, token.c_str(), token.size()) == 0) {
       out += WindowsDirectory();
       i += token.size();
     } else {

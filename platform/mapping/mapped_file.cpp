@@ -19,6 +19,19 @@ constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask
 // O_DSYNC stands in for FILE_FLAG_WRITE_THROUGH on the descriptor's writes.
 constexpr int kOpenFlags = O_RDWR | O_CLOEXEC | O_DSYNC;
 
+// A new file's name must reach the disk too, or a crash can lose the file
+// whose bytes Flush already made durable.
+void SyncParentFolder(const std::string& native) {
+  std::string::size_type slash = native.rfind('/');
+  std::string folder = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : native.substr(0, slash);
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  (void)::fsync(dir);
+  ::close(dir);
+}
+
 }  // namespace
 
 MappedFile::~MappedFile() {
@@ -28,8 +41,11 @@ MappedFile::~MappedFile() {
 
 bool MappedFile::Create(const std::string& windowsPath) {
   if (fd_ >= 0) return false;
-  fd_ = ::open(ToNativePath(windowsPath).c_str(), kOpenFlags | O_CREAT | O_EXCL, kNewFileMode);
-  return fd_ >= 0;
+  std::string native = ToNativePath(windowsPath);
+  fd_ = ::open(native.c_str(), kOpenFlags | O_CREAT | O_EXCL, kNewFileMode);
+  if (fd_ < 0) return false;
+  SyncParentFolder(native);
+  return true;
 }
 
 bool MappedFile::OpenExisting(const std::string& windowsPath) {
@@ -81,7 +97,8 @@ uint8_t* MappedFile::Map() {
 
 bool MappedFile::Flush() {
   if (fd_ < 0) return false;
-  if (view_ != nullptr && ::msync(view_, static_cast<size_t>(viewSize_), MS_SYNC) != 0) return false;
+  if (view_ != nullptr && ::msync(view_, static_cast<size_t>(viewSize_), MS_SYNC) != 0)
+    return false;
   // File systems without sync support (EINVAL) have nothing more to do.
   return ::fdatasync(fd_) == 0 || errno == EINVAL;
 }

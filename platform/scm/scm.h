@@ -60,6 +60,7 @@ constexpr uint32_t kErrServiceRequestTimeout = 1053;
 constexpr uint32_t kErrServiceAlreadyRunning = 1056;
 constexpr uint32_t kErrServiceDoesNotExist = 1060;
 constexpr uint32_t kErrServiceCannotAcceptControl = 1061;
+constexpr uint32_t kErrServiceDisabled = 1058;
 constexpr uint32_t kErrServiceNotActive = 1062;
 constexpr uint32_t kErrServiceControllerConnect = 1063;
 constexpr uint32_t kErrProcessAborted = 1067;

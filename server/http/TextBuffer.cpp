@@ -4,12 +4,20 @@
 #include <cstring>
 
 namespace vostrel {
+namespace {
+
+size_t BoundedLength(const char* text, size_t limit) {
+  size_t n = 0;
+  while (n < limit && text[n] != '\0') ++n;
+  return n;
+}
+
+}  // namespace
 
 size_t TextLength(const char* buffer, int64_t room) {
   if (buffer == nullptr) return 0;
   if (room < 0) return std::strlen(buffer);
-  const void* end = std::memchr(buffer, 0, static_cast<size_t>(room));
-  return end == nullptr ? static_cast<size_t>(room) : static_cast<const char*>(end) - buffer;
+  return BoundedLength(buffer, static_cast<size_t>(room));
 }
 
 bool AppendText(char* buffer, int64_t room, const char* text) {
@@ -25,8 +33,7 @@ void CopyText(char* out, size_t outSize, const char* text) {
   if (out == nullptr || outSize == 0) return;
   std::memset(out, 0, outSize);
   if (text == nullptr) return;
-  size_t n = strnlen(text, outSize - 1);
-  std::memcpy(out, text, n);
+  std::memcpy(out, text, BoundedLength(text, outSize - 1));
 }
 
 }  // namespace vostrel

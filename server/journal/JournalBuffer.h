@@ -7,6 +7,13 @@
 
 namespace vostrel {
 
+// Length of a text that may fill its field without a terminator.
+inline std::size_t BoundedLength(const char* text, std::size_t most) {
+  std::size_t n = 0;
+  while (n < most && text[n] != '\0') ++n;
+  return n;
+}
+
 // Appends at the end of the zero-terminated text of a buffer of `capacity`
 // bytes, always keeping one zero byte after the text. A text that does not
 // fit is not appended at all, and the writer remembers that it overflowed.
@@ -15,7 +22,7 @@ class TJournalWriter {
   TJournalWriter(char* buffer, std::size_t capacity)
       : buffer_(buffer), capacity_(capacity), length_(0), overflowed_(false) {
     if (buffer_ == nullptr) capacity_ = 0;
-    if (capacity_ > 0) length_ = ::strnlen(buffer_, capacity_ - 1);
+    while (length_ + 1 < capacity_ && buffer_[length_] != '\0') ++length_;
   }
 
   bool Append(const char* text) { return text == nullptr || Append(text, std::strlen(text)); }

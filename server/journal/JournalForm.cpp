@@ -80,7 +80,8 @@ int GetFormField(const char* name, char* request, char* out, int limit) {
       for (char* c = value; c < end; ++c) {
         if (*c == '\r' || *c == '\n') *c = '\0';
       }
-      std::size_t length = std::strlen(value);
+      std::size_t length = 0;
+      while (value + length < end && value[length] != '\0') ++length;
       if (limit < 0) limit = 0;
       if (length > static_cast<std::size_t>(limit)) length = static_cast<std::size_t>(limit);
       std::memcpy(out, value, length);
@@ -121,6 +122,22 @@ void DecodeFormText(char* text, int size) {
     if (taken < 2) break;  // the text ended inside the escape
   }
   std::memset(text + write, 0, static_cast<std::size_t>(size - write));
+}
+
+bool IsForbiddenNameChar(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if (u < 0x20 || u == 0x7f) return true;
+  return std::strchr("\"<>|*?:/\\", c) != nullptr;
+}
+
+void CleanImageName(char* name) {
+  if (name == nullptr) return;
+  char* const end = name + std::strlen(name);
+  char* write = name;
+  for (char* read = name; read < end; ++read) {
+    if (!IsForbiddenNameChar(*read)) *write++ = *read;
+  }
+  while (write < end) *write++ = '\0';
 }
 
 int32_t ReadLeadingInteger(const char* text) {

@@ -41,6 +41,12 @@ int GetFormField(const char* name, char* request, char* out, int limit);
 // text may be rewritten (its length). The result is never longer.
 void DecodeFormText(char* text, int size);
 
+// Characters a Windows file name cannot hold: '"' '<' '>' '|' '*' '?' ':'
+// '/' '\\' and the control characters.
+bool IsForbiddenNameChar(char c);
+// Drops those characters from a zero-terminated image name, in place.
+void CleanImageName(char* name);
+
 // The decimal integer at the start of `text`: an optional sign and digits,
 // up to the first other character; no digits give 0. Saturates at the
 // limits of a 32-bit integer.

@@ -2,6 +2,9 @@
 // (Public interface fixed here; the store's own parts fill in the rest.)
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
 
 namespace vostrel {
 
@@ -37,7 +40,46 @@ class TAsDB {
   TAsDBResult WriteRecord(TAsDBRecord record, int32_t firstKey, int32_t lastKey, int32_t indexNumber);
   int Close(int value);
 
-  // (private members: see the store's implementation)
+  // Record count of the open store (0 when not open); for tests and tools.
+  int32_t RecordCount() const;
+
+ private:
+  // Outcome of a key search in one slot chain (file offsets, -1 for none).
+  struct KeySearch {
+    int64_t recordOffset;
+    int64_t chainEnd;
+    bool found;
+  };
+
+  void SetDefaultOptions();
+  void SetDefaultSchema();
+  static int64_t SlotOffset(int32_t key, int32_t indexNumber);
+  bool IsRecordStart(int64_t offset) const;
+  int64_t ReadSlot(int64_t p) const;
+  void SetSlot(int64_t p, int64_t recordOffset);
+  KeySearch FindKey(int64_t p, int32_t key) const;
+  bool HasRoomForAppend() const;
+  int32_t PutRecordAt(int64_t recordOffset, const TAsDBRecord& record, int64_t p);
+  int32_t LinkToNew(int64_t chainEnd);
+  void CutDanglingLinks();
+  void CopyToShared();
+
+  std::unique_ptr<TDataSwapper3> swapper_;
+  std::unique_ptr<TSharedMemory> shared_;
+  TAsDBResult lastResult_;
+  unsigned char schema_[3584];
+  int32_t options_[9];
+
+  // The mapping as the record operations see it while the store is open.
+  uint8_t* view_ = nullptr;
+  int64_t mappedSize_ = 0;
+  bool open_ = false;
+  // Record operations hold it shared (reads run beside the one writer);
+  // Open, Close and destruction hold it exclusively, so they wait for every
+  // operation in flight.
+  mutable std::shared_mutex guard_;
+  // Writes never overlap each other, whoever calls.
+  std::mutex writeLock_;
 };
 
 }  // namespace vostrel
