@@ -127,7 +127,11 @@ int Bind(Socket s, const char* addressText, uint16_t port) {
   if (!e) return kSocketError;
   sockaddr_in sa;
   FillAddress(addressText, port, &sa);
-  // No SO_REUSEADDR: a port another socket listens on must refuse us.
+  // SO_REUSEADDR gives Windows' rule: a port with only closed connections
+  // in TIME_WAIT (a service restart) binds again, while a port another
+  // socket listens on still refuses us (Linux checks listeners regardless).
+  int reuse = 1;
+  ::setsockopt(e->fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   return ::bind(e->fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0
              ? 0
              : kSocketError;

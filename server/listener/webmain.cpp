@@ -83,14 +83,13 @@ void UpdateStatusRecord(const char* peeked, int n, const ListenerCounters& count
   m.WriteStatus();
 }
 
-// The stop closes and deletes the store on the service thread. Close it here
-// only while the run flag, read under the server lock that the stop takes to
-// clear it, shows that the stop has not begun: otherwise the store may already
-// be gone.
-void CloseStoreUnlessStopping() {
+// The stop takes the store out of reach (JournalStore := null) under the
+// server lock before it closes and deletes it; closing it here under the same
+// lock therefore never touches a deleted store.
+void CloseJournalStore() {
   StoreUsers.fetch_add(1);
   if (ServerLock != nullptr && ServerLock->Wait(kLockWaitMs) == plat::WaitResult::Acquired) {
-    if (ServerRunning.load() == 1 && JournalStore != nullptr) JournalStore->Close(0);
+    if (JournalStore != nullptr) JournalStore->Close(0);
     ServerLock->Release();
   }
   StoreUsers.fetch_sub(1);
@@ -98,7 +97,7 @@ void CloseStoreUnlessStopping() {
 
 void Shutdown() {
   plat::net::Cleanup();
-  CloseStoreUnlessStopping();
+  CloseJournalStore();
   delete StatusManager;
   StatusManager = nullptr;
 }

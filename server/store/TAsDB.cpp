@@ -138,11 +138,21 @@ void TAsDB::CopyToShared() {
   std::memcpy(shared_->Address(), view_, HeaderSize);
 }
 
-// An insert killed between its link and its record (or between the slot and
-// the record) leaves a link to a record that was never counted. Such links
-// are cut here, so the store reopens with every chain inside the count.
+// An append killed before its IndexNumber was written leaves its Key alone in
+// the last counted record; the engine never writes IndexNumber 0, so that
+// record is taken back. An insert killed between its link (or its slot) and
+// its record leaves a link to a record that is not counted; such links are
+// cut, so the store reopens with every chain inside the count.
 void TAsDB::CutDanglingLinks() {
-  const int64_t appendAt = RecordsOffset + int64_t{swapper_->RecordCount()} * RecordSize;
+  int32_t count = swapper_->RecordCount();
+  if (count > 0) {
+    int64_t last = RecordsOffset + int64_t{count - 1} * RecordSize;
+    if (LoadWord(view_, last + OffsetOfIndexNumber) == 0) {
+      StoreWord(view_, last + OffsetOfKey, 0);
+      swapper_->SetRecordCount(--count);
+    }
+  }
+  const int64_t appendAt = RecordsOffset + int64_t{count} * RecordSize;
   for (int64_t at = IndexAreaOffset; at + 4 <= IndexAreaEnd; at += 4) {
     int32_t v = LoadWord(view_, at);
     if (v >= appendAt && IsRecordStart(v)) StoreWord(view_, at, EmptySlot);
@@ -255,9 +265,10 @@ bool TAsDB::HasRoomForAppend() const {
   return appendAt + RecordSize <= mappedSize_;
 }
 
-// recordOffset < 0 appends. The payload goes first and Key last, so a reader
-// (or a reopen after the process died here) sees either no record or a whole
-// new one at an appended position.
+// recordOffset < 0 appends. The payload goes first, then Key, then
+// IndexNumber: a reader (or a reopen after the process died here) that finds
+// the Key finds the whole payload, and an appended record without its
+// IndexNumber reads as not stored.
 int32_t TAsDB::PutRecordAt(int64_t recordOffset, const TAsDBRecord& record, int64_t p) {
   if (swapper_ == nullptr) return ResultNotDone;
   int32_t next;
@@ -273,8 +284,8 @@ int32_t TAsDB::PutRecordAt(int64_t recordOffset, const TAsDBRecord& record, int6
   }
   std::memcpy(view_ + recordOffset + OffsetOfPayload, record.Payload, RecordPayloadSize);
   StoreWord(view_, recordOffset + OffsetOfNext, next);
-  StoreWord(view_, recordOffset + OffsetOfIndexNumber, record.IndexNumber);
   StoreWord(view_, recordOffset + OffsetOfKey, record.Key);
+  StoreWord(view_, recordOffset + OffsetOfIndexNumber, record.IndexNumber);
   return swapper_->Flush();
 }
 

@@ -53,6 +53,21 @@ async function waitForPort(port, ms) {
   throw new Error(`nothing listens on port ${port}`);
 }
 
+// Processes of this test's machine (their environment names it), so that a
+// service that did not stop can still be ended by its own id.
+function machineProcesses() {
+  const found = [];
+  for (const pid of fs.readdirSync('/proc').filter((d) => /^\d+$/.test(d))) {
+    try {
+      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'latin1').split('\0');
+      if (environ.includes(`VOSTREL_MACHINE=${machine}`) && Number(pid) !== process.pid) found.push(Number(pid));
+    } catch {
+      // gone, or not ours to read
+    }
+  }
+  return found;
+}
+
 // The machine: configuration, the server program at its service path, and
 // the demo images in the images folder (also the document root's images/).
 function layOutMachine(port) {
@@ -116,6 +131,8 @@ async function main() {
     assert.equal(r.status, 0, r.out);
     created = true;
     r = sc('start', serviceName);
+    assert.equal(r.status, 0, r.out);
+    r = sc('wait', serviceName, 'running', '30');
     assert.equal(r.status, 0, r.out);
     await waitForPort(port, 30000);
 
@@ -188,7 +205,13 @@ async function main() {
     if (browser) await browser.close();
     if (created) {
       sc('stop', serviceName);
+      const stopped = sc('wait', serviceName, 'stopped', '30');
       sc('delete', serviceName);
+      if (stopped.status !== 0) console.error(`service did not stop: ${stopped.out}`);
+    }
+    for (const pid of machineProcesses()) {
+      console.error(`ending left-over process ${pid}`);
+      try { process.kill(pid, 'SIGKILL'); } catch { /* already gone */ }
     }
     fs.rmSync(machine, { recursive: true, force: true });
   }
