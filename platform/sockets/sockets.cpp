@@ -274,6 +274,18 @@ bool AddressToString(const PeerAddress& peer, char* out, uint32_t* length) {
   return true;
 }
 
+int LocalPort(Socket s) {
+  auto e = Find(s);
+  if (!e) return kSocketError;
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  socklen_t len = sizeof sa;
+  if (::getsockname(e->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+    return kSocketError;
+  }
+  return ntohs(sa.sin_port);
+}
+
 int OpenSocketCount() {
   Table& t = table();
   std::lock_guard<std::mutex> lock(t.m);

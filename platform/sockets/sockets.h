@@ -50,5 +50,8 @@ int CloseSocket(Socket s);  // 0, or kSocketError for an unknown handle
 // An IPv4 family (kAfInet) is required; port 0 is left out, as Winsock does.
 bool AddressToString(const PeerAddress& peer, char* out, uint32_t* length);
 int OpenSocketCount();  // tests: handles currently open
+// getsockname: the local port in host order (after Bind to port 0, the one
+// the system chose), or kSocketError.
+int LocalPort(Socket s);
 
 }  // namespace plat::net

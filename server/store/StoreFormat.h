@@ -48,6 +48,6 @@ constexpr int DamagedStoreExitCode = 5;
 
 static_assert(SharedAreaOffset == IndexAreaEnd);
 static_assert(RecordsOffset == SharedAreaOffset + SharedAreaReserved);
-static_assert(RecordsOffset % 4 == 0 && RecordSize % 4 == 0);
+static_assert(RecordsOffset % 4 == 0 && RecordSize % 4 == 0 && RecordPayloadSize % 4 == 0);
 
 }  // namespace vostrel

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/files/files.h"
 #include "platform/threads/threads.h"
@@ -48,6 +49,27 @@ void StoreWord(uint8_t* view, int64_t offset, int32_t value) {
   std::atomic_ref<int32_t>(*word).store(value, std::memory_order_release);
 }
 
+// Record bytes cross between the mapping and a caller's buffer word by word,
+// each word whole: a read beside a write of the same record may mix old and
+// new words (a torn read) but is never a data race.
+void CopyFromView(void* out, const uint8_t* view, int64_t offset, int32_t size) {
+  auto* dest = static_cast<unsigned char*>(out);
+  for (int32_t i = 0; i < size; i += 4) {
+    int32_t word = LoadWord(view, offset + i);
+    std::memcpy(dest + i, &word, 4);
+  }
+}
+
+void CopyToView(uint8_t* view, int64_t offset, const void* in, int32_t size) {
+  const auto* src = static_cast<const unsigned char*>(in);
+  for (int32_t i = 0; i < size; i += 4) {
+    int32_t word;
+    std::memcpy(&word, src + i, 4);
+    auto* target = reinterpret_cast<int32_t*>(view + offset + i);
+    std::atomic_ref<int32_t>(*target).store(word, std::memory_order_relaxed);
+  }
+}
+
 TAsDBResult MakeResult(int32_t code) {
   TAsDBResult result;
   std::memset(&result, 0, sizeof result);
@@ -70,11 +92,22 @@ TAsDB::TAsDB() {
 
 TAsDB::~TAsDB() {
   // Waits for any operation still in flight; no flush (Close comes first).
+  while (barrier_.exchange(true)) std::this_thread::yield();  // a Close still waiting
   std::unique_lock<std::shared_mutex> exclusive(guard_);
   open_ = false;
   view_ = nullptr;
   swapper_.reset();
   shared_.reset();
+}
+
+// Raises the barrier, waits for the operations in flight, lowers it again
+// (on return the caller holds the guard alone). One Open or Close at a time:
+// a second one meanwhile is refused rather than queued.
+bool TAsDB::LockExclusive(std::unique_lock<std::shared_mutex>& exclusive) {
+  if (barrier_.exchange(true)) return false;
+  exclusive.lock();
+  barrier_.store(false);
+  return true;
 }
 
 void TAsDB::SetDefaultOptions() {
@@ -102,7 +135,8 @@ void TAsDB::SetDefaultSchema() {
 }
 
 TAsDBResult TAsDB::Open(const char* path, const char* directory, int /*mode*/) {
-  std::unique_lock<std::shared_mutex> exclusive(guard_);
+  std::unique_lock<std::shared_mutex> exclusive(guard_, std::defer_lock);
+  if (!LockExclusive(exclusive)) return MakeResult(ResultNotDone);
   // A store that is open stays as it is: Open is meant once per store.
   if (open_ || path == nullptr || *path == '\0') return MakeResult(ResultNotDone);
 
@@ -215,6 +249,7 @@ TAsDB::KeySearch TAsDB::FindKey(int64_t p, int32_t key) const {
 TAsDBResult TAsDB::ReadRecords(void* buffer, int32_t firstKey, int32_t lastKey, int32_t indexNumber) {
   if (buffer == nullptr) return MakeResult(ResultNotDone);
   std::memset(buffer, 0, RecordSize);
+  if (barrier_.load()) return MakeResult(ResultNotDone);
   std::shared_lock<std::shared_mutex> shared(guard_);
   if (!open_) return MakeResult(ResultNotDone);
   if (!IsIndexNumber(indexNumber)) return MakeResult(ResultDone);
@@ -229,7 +264,7 @@ TAsDBResult TAsDB::ReadRecords(void* buffer, int32_t firstKey, int32_t lastKey, 
     int64_t p = SlotOffset(static_cast<int32_t>(key), indexNumber);
     KeySearch search = FindKey(p, static_cast<int32_t>(key));
     if (search.found) {
-      std::memcpy(out, view_ + search.recordOffset, RecordSize);
+      CopyFromView(out, view_, search.recordOffset, RecordSize);
       int32_t stored;
       std::memcpy(&stored, out + OffsetOfIndexNumber, sizeof stored);
       if (stored == 0) std::memset(out, 0, RecordSize);
@@ -241,6 +276,7 @@ TAsDBResult TAsDB::ReadRecords(void* buffer, int32_t firstKey, int32_t lastKey, 
 }
 
 TAsDBResult TAsDB::WriteRecord(TAsDBRecord record, int32_t /*firstKey*/, int32_t /*lastKey*/, int32_t indexNumber) {
+  if (barrier_.load()) return MakeResult(ResultNotDone);
   std::shared_lock<std::shared_mutex> shared(guard_);
   std::lock_guard<std::mutex> writing(writeLock_);
   if (!open_) return MakeResult(ResultNotDone);
@@ -282,7 +318,7 @@ int32_t TAsDB::PutRecordAt(int64_t recordOffset, const TAsDBRecord& record, int6
   } else {
     next = LoadWord(view_, recordOffset + OffsetOfNext);  // the engine owns Next
   }
-  std::memcpy(view_ + recordOffset + OffsetOfPayload, record.Payload, RecordPayloadSize);
+  CopyToView(view_, recordOffset + OffsetOfPayload, record.Payload, RecordPayloadSize);
   StoreWord(view_, recordOffset + OffsetOfNext, next);
   StoreWord(view_, recordOffset + OffsetOfKey, record.Key);
   StoreWord(view_, recordOffset + OffsetOfIndexNumber, record.IndexNumber);
@@ -304,7 +340,8 @@ int32_t TAsDB::LinkToNew(int64_t chainEnd) {
 }
 
 int TAsDB::Close(int /*value*/) {
-  std::unique_lock<std::shared_mutex> exclusive(guard_);
+  std::unique_lock<std::shared_mutex> exclusive(guard_, std::defer_lock);
+  if (!LockExclusive(exclusive)) return 0;
   if (!open_) return 0;
   open_ = false;
   view_ = nullptr;

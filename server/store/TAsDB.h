@@ -1,6 +1,7 @@
 // The journal store engine: a keyed record store over one memory-mapped file.
 // (Public interface fixed here; the store's own parts fill in the rest.)
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,7 @@ class TAsDB {
     bool found;
   };
 
+  bool LockExclusive(std::unique_lock<std::shared_mutex>& exclusive);
   void SetDefaultOptions();
   void SetDefaultSchema();
   static int64_t SlotOffset(int32_t key, int32_t indexNumber);
@@ -78,6 +80,10 @@ class TAsDB {
   // Open, Close and destruction hold it exclusively, so they wait for every
   // operation in flight.
   mutable std::shared_mutex guard_;
+  // Set while Open, Close or destruction waits for the guard: operations that
+  // start then find the store closed instead of queueing beside the ones in
+  // flight, so the wait cannot be starved by a stream of readers.
+  std::atomic<bool> barrier_{false};
   // Writes never overlap each other, whoever calls.
   std::mutex writeLock_;
 };

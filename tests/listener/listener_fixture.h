@@ -32,9 +32,12 @@ class ListenerMachine : public ::testing::Test {
     lock_ = std::make_unique<plat::Mutex>();
     vostrel::ServerLock = lock_.get();
     vostrel::ServerRunning = 1;
+    // Held for the whole test, so a server's clean-up leaves the test's sockets alone.
+    plat::net::Startup();
   }
 
   void TearDown() override {
+    plat::net::Cleanup();
     vostrel::CloseServerLog();
     vostrel::ServerLock = nullptr;
     lock_.reset();
@@ -64,9 +67,8 @@ class ListenerMachine : public ::testing::Test {
   std::unique_ptr<plat::Mutex> lock_;
 };
 
-// A loopback port that nothing listens on right now.
+// A loopback port that nothing listens on right now (socket library started).
 inline uint16_t FreeLoopbackPort() {
-  plat::net::Startup();
   for (int attempt = 0; attempt < 200; ++attempt) {
     const uint16_t port = static_cast<uint16_t>(20000 + std::rand() % 30000);
     const plat::net::Socket s = plat::net::CreateTcpSocket();
@@ -85,7 +87,6 @@ struct SocketPair {
 
 inline SocketPair MakeSocketPair() {
   SocketPair pair;
-  plat::net::Startup();
   const plat::net::Socket listening = plat::net::CreateTcpSocket();
   uint16_t port = 0;
   for (int attempt = 0; attempt < 200 && port == 0; ++attempt) {

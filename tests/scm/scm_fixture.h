@@ -60,6 +60,7 @@ class ScmMachine : public ::testing::Test {
     uint32_t pid = 0;
     if (!scm::QueryProcessId(s, &pid)) return;
     scm::ServiceStatus st;
+    WaitForState(s, scm::kRunning, 5000);  // a service still starting accepts no control
     scm::SendControl(s, scm::kControlShutdown, &st);
     if (!WaitForState(s, scm::kStopped, 10000)) plat::KillProcess(pid);
     WaitProcessGone(pid, 10000);

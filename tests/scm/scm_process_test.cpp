@@ -163,6 +163,22 @@ TEST_F(ScmProcess, KilledServiceMarkedForDeletionGoes) {
   EXPECT_EQ(scm::LastError(), scm::kErrServiceDoesNotExist);
 }
 
+TEST_F(ScmProcess, ControlsReachAServiceOnAMachineWithAVeryLongPath) {
+  // Longer than a unix socket address can hold.
+  const std::string deep = root_ + "/" + std::string(120, 'm');
+  setenv("VOSTREL_MACHINE", deep.c_str(), 1);
+  ASSERT_TRUE(plat::EnsureMachineLayout());
+  std::filesystem::create_symlink(SCM_TEST_SERVICE, plat::ToNativePath(kTestServicePath));
+  manager_ = scm::OpenManager();
+  ASSERT_TRUE(manager_);
+  scm::Service s = Create("faraway");
+  ASSERT_TRUE(scm::StartService(s)) << scm::LastError();
+  ASSERT_TRUE(WaitForState(s, scm::kRunning));
+  scm::ServiceStatus st;
+  ASSERT_TRUE(scm::SendControl(s, scm::kControlStop, &st)) << scm::LastError();
+  EXPECT_TRUE(WaitForState(s, scm::kStopped));
+}
+
 TEST_F(ScmProcess, ServiceWhoseMainReturnsWithoutReportingReadsAsStopped) {
   scm::Service s = Create("quitter");
   ASSERT_TRUE(scm::StartService(s)) << scm::LastError();
@@ -215,7 +231,7 @@ TEST_F(ScmProcess, ConcurrentStartsStartOneProcess) {
     }
   }
   EXPECT_EQ(started, 1);
-  EXPECT_EQ(State(s), scm::kRunning);
+  EXPECT_TRUE(WaitForState(s, scm::kRunning));
 }
 
 }  // namespace

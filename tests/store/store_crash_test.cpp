@@ -29,8 +29,9 @@ struct Progress {
   int32_t key;
   int32_t index;
   uint32_t seq;
-  int32_t phase;  // Begin, Done or Refused
+  int32_t phase;  // Ready, Begin, Done or Refused
 };
+constexpr int32_t Ready = -1;
 constexpr int32_t Begin = 0;
 constexpr int32_t Done = 1;
 constexpr int32_t Refused = 2;
@@ -52,6 +53,8 @@ void WriteAll(int fd, const void* p, size_t n) {
                             uint32_t seed) {
   TAsDB db;
   if (db.Open(path.c_str(), dir.c_str(), 1).Code != 0) _exit(3);
+  Progress ready{0, 0, firstSeq, Ready};
+  WriteAll(fd, &ready, sizeof ready);
   std::mt19937 rng(seed);
   for (uint32_t seq = firstSeq;; ++seq) {
     uint32_t pick = rng() % 10;
@@ -117,7 +120,14 @@ TEST_F(StoreCrash, KilledWritersLeaveAConsistentStore) {
       ChildLoop(fds[1], StorePath(), StoreDir(), nextSeq, seed + static_cast<uint32_t>(run));
     }
     close(fds[1]);
-    std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 40000));
+    // Most runs are killed in the write loop, some while the store opens.
+    Progress p;
+    bool duringOpen = run % 6 == 5;
+    if (!duringOpen) {
+      ASSERT_EQ(read(fds[0], &p, sizeof p), static_cast<ssize_t>(sizeof p)) << "child did not open the store";
+      ASSERT_EQ(p.phase, Ready);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % (duringOpen ? 30000 : 40000)));
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -126,11 +136,11 @@ TEST_F(StoreCrash, KilledWritersLeaveAConsistentStore) {
 
     // The child's progress up to the kill.
     std::optional<Progress> inFlight;
-    Progress p;
     for (;;) {
       ssize_t got = read(fds[0], &p, sizeof p);
       if (got <= 0) break;
       ASSERT_EQ(got, static_cast<ssize_t>(sizeof p));
+      if (p.phase == Ready) continue;
       nextSeq = std::max(nextSeq, p.seq + 1);
       if (p.phase == Begin) {
         inFlight = p;

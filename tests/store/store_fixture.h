@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -109,8 +110,21 @@ class StoreMachine : public ::testing::Test {
   }
 
   static Bytes ReadFile(const std::string& native) {
-    std::ifstream in(native, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(native, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    Bytes bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+  }
+
+  // Offset of the first byte where two files differ, -1 when equal.
+  static int64_t FirstDifference(const Bytes& a, const Bytes& b) {
+    if (a == b) return -1;
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+      if (a[i] != b[i]) return static_cast<int64_t>(i);
+    return static_cast<int64_t>(n);
   }
   static Bytes StoreBytes() { return ReadFile(NativeStore()); }
 

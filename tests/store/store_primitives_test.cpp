@@ -28,13 +28,9 @@ TEST_F(StorePrimitives, MapLaysOutAMissingFile) {
   ASSERT_EQ(file.Flush(), 0);
   Bytes bytes = StoreBytes();
   ASSERT_EQ(bytes.size(), 5000000u);
-  for (int64_t i = 0; i < 5000000; ++i) {
-    uint8_t expected = (i >= 3620 && i < 4001800) ? 0xFF : 0;
-    if (bytes[i] != expected) {
-      ADD_FAILURE() << "byte " << i;
-      break;
-    }
-  }
+  Bytes expected(5000000, 0);
+  std::fill(expected.begin() + 3620, expected.begin() + 4001800, 0xFF);
+  EXPECT_EQ(FirstDifference(bytes, expected), -1);
   EXPECT_NE(file.Unmap(), 0);
 }
 
@@ -56,8 +52,9 @@ TEST_F(StorePrimitives, MapGrowsAnExistingStoreKeepingItsBytes) {
   ASSERT_NE(file.Unmap(), 0);
   Bytes after = StoreBytes();
   ASSERT_EQ(after.size(), 10000000u);
-  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
-  EXPECT_TRUE(std::all_of(after.begin() + 5000000, after.end(), [](uint8_t b) { return b == 0; }));
+  Bytes expected = before;
+  expected.resize(10000000, 0);
+  EXPECT_EQ(FirstDifference(after, expected), -1);
 }
 
 TEST_F(StorePrimitives, MapFailsWithoutAFileOrAMapping) {
