@@ -73,11 +73,14 @@ Socket AddLocked(Table& t, std::shared_ptr<Entry> entry) {
   return s;
 }
 
-void FillAddress(const char* addressText, uint16_t port, sockaddr_in* sa) {
+// false for unreadable text: its kInaddrNone would be the broadcast address,
+// which Linux lets a socket bind to where Winsock refuses.
+bool FillAddress(const char* addressText, uint16_t port, sockaddr_in* sa) {
   std::memset(sa, 0, sizeof *sa);
   sa->sin_family = AF_INET;
   sa->sin_port = htons(port);
   sa->sin_addr.s_addr = InetAddr(addressText);
+  return sa->sin_addr.s_addr != kInaddrNone;
 }
 
 }  // namespace
@@ -126,7 +129,7 @@ int Bind(Socket s, const char* addressText, uint16_t port) {
   auto e = Find(s);
   if (!e) return kSocketError;
   sockaddr_in sa;
-  FillAddress(addressText, port, &sa);
+  if (!FillAddress(addressText, port, &sa)) return kSocketError;
   // SO_REUSEADDR gives Windows' rule: a port with only closed connections
   // in TIME_WAIT (a service restart) binds again, while a port another
   // socket listens on still refuses us (Linux checks listeners regardless).
@@ -175,7 +178,7 @@ int Connect(Socket s, const char* addressText, uint16_t port) {
   auto e = Find(s);
   if (!e) return kSocketError;
   sockaddr_in sa;
-  FillAddress(addressText, port, &sa);
+  if (!FillAddress(addressText, port, &sa)) return kSocketError;
   int rc = ::connect(e->fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   if (rc != 0 && errno == EINTR) {
     // The connection goes on in the background; wait for its outcome.

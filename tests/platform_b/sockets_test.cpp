@@ -147,9 +147,12 @@ TEST_F(SocketTest, BindToAPortInUseFails) {
   EXPECT_EQ(net::Bind(s, kLoopback, 0), 0);
 }
 
-TEST_F(SocketTest, BindToABadAddressFails) {
+TEST_F(SocketTest, BadAddressTextFailsBindAndConnect) {
+  // Unreadable text reads as kInaddrNone, the broadcast address: no use.
   net::Socket s = net::CreateTcpSocket();
   EXPECT_EQ(net::Bind(s, "not an address", 0), net::kSocketError);
+  EXPECT_EQ(net::Connect(s, "", port_), net::kSocketError);
+  EXPECT_EQ(net::Bind(s, kLoopback, 0), 0);  // the socket is still fine
 }
 
 TEST_F(SocketTest, ConnectWithoutListenerFails) {

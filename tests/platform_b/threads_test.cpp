@@ -112,6 +112,11 @@ TEST(ThreadTest, NullProcGivesEmptyHandle) {
   EXPECT_FALSE(t.IsValid());
 }
 
+TEST(ProcessTest, ExitProcessEndsAtOnceWithTheCode) {
+  // A damaged store ends the server this way with status 5.
+  EXPECT_EXIT(plat::ExitProcess(5), ::testing::ExitedWithCode(5), "");
+}
+
 TEST(ClockTest, RealTicksAdvanceAcrossASleep) {
   uint32_t before = plat::GetTickCount();
   plat::Sleep(30);
