@@ -33,7 +33,9 @@ int64_t SlotOf(int32_t key) {
   return (q + 3) / 4 * 4;
 }
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 }  // namespace
 
@@ -54,7 +56,8 @@ int main() {
       return 1;
     }
   }
-  for (int32_t page = 1; page <= 9; ++page) db.WriteRecord(Page(page, static_cast<unsigned char>(page)), page, page, 1);
+  for (int32_t page = 1; page <= 9; ++page)
+    db.WriteRecord(Page(page, static_cast<unsigned char>(page)), page, page, 1);
 
   TAsDBRecord buffer;
   int64_t reads = 0;
@@ -65,11 +68,13 @@ int main() {
   }
   double readSeconds = Seconds(start);
   if (buffer.Key != 9) std::fprintf(stderr, "page 9 not read back\n");
-  std::printf("ReadRecords, page 9 at the end of a chain of nine: %.0f reads/s\n", reads / readSeconds);
+  std::printf("ReadRecords, page 9 at the end of a chain of nine: %.0f reads/s\n",
+              reads / readSeconds);
 
   constexpr int Replaces = 200;
   start = Clock::now();
-  for (int i = 0; i < Replaces; ++i) db.WriteRecord(Page(5, static_cast<unsigned char>(i)), 5, 5, 1);
+  for (int i = 0; i < Replaces; ++i)
+    db.WriteRecord(Page(5, static_cast<unsigned char>(i)), 5, 5, 1);
   std::printf("WriteRecord, replace: %.3f ms per write\n", Seconds(start) * 1000.0 / Replaces);
 
   // Pairs of keys that share a slot: the first starts a chain, the second is
@@ -80,13 +85,16 @@ int main() {
     int32_t key = i * 1000;
     int32_t partner = SlotOf(key + 1) == SlotOf(key) ? key + 1 : key - 1;
     Clock::time_point t = Clock::now();
-    if (db.WriteRecord(Page(key, 1), key, key, 1).Code != 0) std::fprintf(stderr, "insert %d refused\n", key);
+    if (db.WriteRecord(Page(key, 1), key, key, 1).Code != 0)
+      std::fprintf(stderr, "insert %d refused\n", key);
     firstSeconds += Seconds(t);
     t = Clock::now();
-    if (db.WriteRecord(Page(partner, 1), partner, partner, 1).Code != 0) std::fprintf(stderr, "insert %d refused\n", partner);
+    if (db.WriteRecord(Page(partner, 1), partner, partner, 1).Code != 0)
+      std::fprintf(stderr, "insert %d refused\n", partner);
     chainedSeconds += Seconds(t);
   }
-  std::printf("WriteRecord, first record of a slot: %.3f ms per write\n", firstSeconds * 1000.0 / Pairs);
+  std::printf("WriteRecord, first record of a slot: %.3f ms per write\n",
+              firstSeconds * 1000.0 / Pairs);
   std::printf("WriteRecord, chained insert: %.3f ms per write\n", chainedSeconds * 1000.0 / Pairs);
   db.Close(0);
   std::filesystem::remove_all(root);

@@ -188,10 +188,13 @@ std::string ToNativePath(const std::string& windowsPath) {
   for (char& c : p) {
     if (c == '/') c = '\\';
   }
-  Location current = CurrentLocation();
   Location target;
   std::string rest = p;
   bool hasDrive = p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
+  // The current directory costs several system calls: asked only when the
+  // path is relative to it (the server's file paths never are).
+  const bool absolute = hasDrive && p.size() >= 3 && p[2] == '\\';
+  Location current = absolute ? Location{} : CurrentLocation();
   if (hasDrive) {
     target.drive = static_cast<char>(std::tolower(static_cast<unsigned char>(p[0])));
     rest = p.substr(2);

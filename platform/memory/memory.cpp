@@ -5,6 +5,7 @@
 #include <sys/sysinfo.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,12 @@ namespace {
 
 constexpr uint64_t kCap = 4294967295ULL;  // the field is 32 bits wide
 std::atomic<uint32_t> g_override{0};
+
+// /proc/meminfo costs an open, a read of text the kernel generates and a
+// close: a reading is reused for this long (every file request asks).
+constexpr int64_t kReuseNs = 50 * 1000 * 1000;
+std::atomic<uint64_t> g_cachedBytes{0};
+std::atomic<int64_t> g_cachedAt{0};
 
 // MemAvailable counts reclaimable cache too, which is what "available" means;
 // 0 when the kernel does not report it.
@@ -37,7 +44,18 @@ uint64_t MemAvailableBytes() {
 uint32_t AvailablePhysicalMemory() {
   uint32_t fixed = g_override.load();
   if (fixed != 0) return fixed;
-  uint64_t bytes = MemAvailableBytes();
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  uint64_t bytes = g_cachedBytes.load();
+  if (bytes != 0 && now - g_cachedAt.load() < kReuseNs) {
+    return static_cast<uint32_t>(bytes > kCap ? kCap : bytes);
+  }
+  bytes = MemAvailableBytes();
+  if (bytes != 0) {
+    g_cachedBytes.store(bytes);
+    g_cachedAt.store(now);
+  }
   if (bytes == 0) {
     struct sysinfo info;
     if (sysinfo(&info) == 0) bytes = static_cast<uint64_t>(info.freeram) * info.mem_unit;

@@ -7,7 +7,6 @@
 #include <bit>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "platform/files/files.h"
 #include "platform/threads/threads.h"
@@ -35,7 +34,6 @@ constexpr SchemaDefinition SchemaDefinitions[SchemaDefinitionCount] = {
     {4, "ManufacturerIndex", 2, 1},
     {20, "ManufacturerName", 1, 0},
 };
-constexpr int32_t DefaultOptions[OptionWordCount] = {1, 1, 1, 0, 0, 0, 0, 0, 1};
 
 // Words of the mapping that steer a search (slots, Next, Key) are read and
 // written whole, so a reader beside the writer sees the old or the new value.
@@ -92,7 +90,7 @@ TAsDB::TAsDB() {
 
 TAsDB::~TAsDB() {
   // Waits for any operation still in flight; no flush (Close comes first).
-  while (barrier_.exchange(true)) std::this_thread::yield();  // a Close still waiting
+  barrier_.fetch_add(1);  // stays raised: the object is going away
   std::unique_lock<std::shared_mutex> exclusive(guard_);
   open_ = false;
   view_ = nullptr;
@@ -100,14 +98,13 @@ TAsDB::~TAsDB() {
   shared_.reset();
 }
 
-// Raises the barrier, waits for the operations in flight, lowers it again
-// (on return the caller holds the guard alone). One Open or Close at a time:
-// a second one meanwhile is refused rather than queued.
-bool TAsDB::LockExclusive(std::unique_lock<std::shared_mutex>& exclusive) {
-  if (barrier_.exchange(true)) return false;
+// Raises the barrier, waits for the operations in flight and for any other
+// Open or Close, then lowers it again (on return the caller holds the guard
+// alone).
+void TAsDB::LockExclusive(std::unique_lock<std::shared_mutex>& exclusive) {
+  barrier_.fetch_add(1);
   exclusive.lock();
-  barrier_.store(false);
-  return true;
+  barrier_.fetch_sub(1);
 }
 
 void TAsDB::SetDefaultOptions() {
@@ -136,7 +133,7 @@ void TAsDB::SetDefaultSchema() {
 
 TAsDBResult TAsDB::Open(const char* path, const char* directory, int /*mode*/) {
   std::unique_lock<std::shared_mutex> exclusive(guard_, std::defer_lock);
-  if (!LockExclusive(exclusive)) return MakeResult(ResultNotDone);
+  LockExclusive(exclusive);
   // A store that is open stays as it is: Open is meant once per store.
   if (open_ || path == nullptr || *path == '\0') return MakeResult(ResultNotDone);
 
@@ -246,10 +243,11 @@ TAsDB::KeySearch TAsDB::FindKey(int64_t p, int32_t key) const {
   }
 }
 
-TAsDBResult TAsDB::ReadRecords(void* buffer, int32_t firstKey, int32_t lastKey, int32_t indexNumber) {
+TAsDBResult TAsDB::ReadRecords(void* buffer, int32_t firstKey, int32_t lastKey,
+                               int32_t indexNumber) {
   if (buffer == nullptr) return MakeResult(ResultNotDone);
   std::memset(buffer, 0, RecordSize);
-  if (barrier_.load()) return MakeResult(ResultNotDone);
+  if (barrier_.load() != 0) return MakeResult(ResultNotDone);
   std::shared_lock<std::shared_mutex> shared(guard_);
   if (!open_) return MakeResult(ResultNotDone);
   if (!IsIndexNumber(indexNumber)) return MakeResult(ResultDone);
@@ -275,8 +273,9 @@ TAsDBResult TAsDB::ReadRecords(void* buffer, int32_t firstKey, int32_t lastKey, 
   return MakeResult(ResultDone);
 }
 
-TAsDBResult TAsDB::WriteRecord(TAsDBRecord record, int32_t /*firstKey*/, int32_t /*lastKey*/, int32_t indexNumber) {
-  if (barrier_.load()) return MakeResult(ResultNotDone);
+TAsDBResult TAsDB::WriteRecord(TAsDBRecord record, int32_t /*firstKey*/, int32_t /*lastKey*/,
+                               int32_t indexNumber) {
+  if (barrier_.load() != 0) return MakeResult(ResultNotDone);
   std::shared_lock<std::shared_mutex> shared(guard_);
   std::lock_guard<std::mutex> writing(writeLock_);
   if (!open_) return MakeResult(ResultNotDone);
@@ -341,7 +340,7 @@ int32_t TAsDB::LinkToNew(int64_t chainEnd) {
 
 int TAsDB::Close(int /*value*/) {
   std::unique_lock<std::shared_mutex> exclusive(guard_, std::defer_lock);
-  if (!LockExclusive(exclusive)) return 0;
+  LockExclusive(exclusive);
   if (!open_) return 0;
   open_ = false;
   view_ = nullptr;

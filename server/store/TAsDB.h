@@ -52,7 +52,7 @@ class TAsDB {
     bool found;
   };
 
-  bool LockExclusive(std::unique_lock<std::shared_mutex>& exclusive);
+  void LockExclusive(std::unique_lock<std::shared_mutex>& exclusive);
   void SetDefaultOptions();
   void SetDefaultSchema();
   static int64_t SlotOffset(int32_t key, int32_t indexNumber);
@@ -80,10 +80,10 @@ class TAsDB {
   // Open, Close and destruction hold it exclusively, so they wait for every
   // operation in flight.
   mutable std::shared_mutex guard_;
-  // Set while Open, Close or destruction waits for the guard: operations that
-  // start then find the store closed instead of queueing beside the ones in
-  // flight, so the wait cannot be starved by a stream of readers.
-  std::atomic<bool> barrier_{false};
+  // Open, Close or destruction waiting for the guard: operations that start
+  // meanwhile find the store closed instead of joining the ones in flight, so
+  // a stream of readers cannot starve the wait.
+  std::atomic<int> barrier_{0};
   // Writes never overlap each other, whoever calls.
   std::mutex writeLock_;
 };

@@ -30,8 +30,8 @@ int64_t TDataSwapper3::ComputeMappedSize(bool exists, int64_t fileSize, int64_t 
   return size > MaxMappedSize ? MaxMappedSize : size;
 }
 
-TAsDBResult TDataSwapper3::MapStore(const char* path, const char* directory, const void* schemaBlock,
-                                    const void* optionBlock) {
+TAsDBResult TDataSwapper3::MapStore(const char* path, const char* directory,
+                                    const void* schemaBlock, const void* optionBlock) {
   std::memset(&result_, 0, sizeof result_);
   if (path == nullptr || view_ != nullptr) {
     result_.Code = ResultNotDone;
@@ -59,7 +59,8 @@ int32_t TDataSwapper3::CountRecords() const {
   if (view_ == nullptr) return -1;
   int32_t count = 0;
   for (int64_t at = RecordsOffset; at + RecordSize <= mappedSize_; at += RecordSize) {
-    if (WordAt(view_ + at + OffsetOfKey) == 0 && WordAt(view_ + at + OffsetOfIndexNumber) == 0) break;
+    if (WordAt(view_ + at + OffsetOfKey) == 0 && WordAt(view_ + at + OffsetOfIndexNumber) == 0)
+      break;
     ++count;
   }
   return count;

@@ -9,7 +9,8 @@
 
 namespace vostrel {
 
-uint8_t* TMemoryMappedFile::Map(const char* path, const char* /*directory*/, int64_t requestedSize) {
+uint8_t* TMemoryMappedFile::Map(const char* path, const char* /*directory*/,
+                                int64_t requestedSize) {
   if (path == nullptr || view_ != nullptr || file_.IsOpen()) return nullptr;
   const std::string filePath(path);
   plat::FileStatus status;
@@ -42,7 +43,8 @@ uint8_t* TMemoryMappedFile::Map(const char* path, const char* /*directory*/, int
     // The grown file is zero already; only the index area needs its empty
     // slots (0xFF in every byte).
     int64_t end = IndexAreaEnd < viewSize_ ? IndexAreaEnd : viewSize_;
-    if (end > IndexAreaOffset) std::memset(view_ + IndexAreaOffset, 0xFF, static_cast<size_t>(end - IndexAreaOffset));
+    if (end > IndexAreaOffset)
+      std::memset(view_ + IndexAreaOffset, 0xFF, static_cast<size_t>(end - IndexAreaOffset));
   }
   return view_;
 }

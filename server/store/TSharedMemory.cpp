@@ -7,7 +7,8 @@ namespace vostrel {
 
 int TSharedMemory::Acquire() {
   if (!semaphore_) semaphore_ = std::make_unique<TSemaphore>();
-  return semaphore_->Acquire(TSemaphore::ModeWait, TSemaphore::StoreRetryLimit) == TSemaphore::Acquired
+  return semaphore_->Acquire(TSemaphore::ModeWait, TSemaphore::StoreRetryLimit) ==
+                 TSemaphore::Acquired
              ? TSemaphore::Acquired
              : TSemaphore::NotAcquired;
 }

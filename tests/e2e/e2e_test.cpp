@@ -121,7 +121,6 @@ TEST_F(ServerE2e, SilentClientsDelayButDoNotBlockANormalClient) {
     if (served.status == "200") break;
     // Empty reply (52), or a reset (56): the server closed with the request unread.
     if (served.exitCode == 52 || served.exitCode == 56) ++closedUnanswered;
-    std::printf("attempt %d: curl exit %d\n", attempts, served.exitCode);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   EXPECT_EQ(served.status, "200") << "served within 20 s, after " << attempts << " attempts";

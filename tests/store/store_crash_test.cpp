@@ -49,8 +49,8 @@ void WriteAll(int fd, const void* p, size_t n) {
 // The child: journal pages (replaced most of the time), a shared chain of
 // keys 11 to 50, and new keys over all four indexes (inserts, new slots and
 // growth of the file across runs).
-[[noreturn]] void ChildLoop(int fd, const std::string& path, const std::string& dir, uint32_t firstSeq,
-                            uint32_t seed) {
+[[noreturn]] void ChildLoop(int fd, const std::string& path, const std::string& dir,
+                            uint32_t firstSeq, uint32_t seed) {
   TAsDB db;
   if (db.Open(path.c_str(), dir.c_str(), 1).Code != 0) _exit(3);
   Progress ready{0, 0, firstSeq, Ready};
@@ -100,7 +100,8 @@ class StoreCrash : public StoreMachine {
 };
 
 TEST_F(StoreCrash, KilledWritersLeaveAConsistentStore) {
-  const uint32_t seed = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint32_t seed =
+      static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   RecordProperty("seed", std::to_string(seed));
   std::mt19937 rng(seed);
   Model stored;  // what each key must read back as (Body bytes)
@@ -124,14 +125,16 @@ TEST_F(StoreCrash, KilledWritersLeaveAConsistentStore) {
     Progress p;
     bool duringOpen = run % 6 == 5;
     if (!duringOpen) {
-      ASSERT_EQ(read(fds[0], &p, sizeof p), static_cast<ssize_t>(sizeof p)) << "child did not open the store";
+      ASSERT_EQ(read(fds[0], &p, sizeof p), static_cast<ssize_t>(sizeof p))
+          << "child did not open the store";
       ASSERT_EQ(p.phase, Ready);
     }
     std::this_thread::sleep_for(std::chrono::microseconds(rng() % (duringOpen ? 30000 : 40000)));
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child ended by itself: " << status;
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        << "child ended by itself: " << status;
     ++kills;
 
     // The child's progress up to the kill.
@@ -192,8 +195,8 @@ TEST_F(StoreCrash, KilledWritersLeaveAConsistentStore) {
   RecordProperty("kills", kills);
   RecordProperty("kills_mid_write", killsMidWrite);
   RecordProperty("writes_returned", static_cast<int>(doneWrites));
-  std::printf("store crash test: %d kills (%d during a write), %lld returned writes, %zu records\n", kills,
-              killsMidWrite, static_cast<long long>(doneWrites), stored.size());
+  std::printf("store crash test: %d kills (%d during a write), %lld returned writes, %zu records\n",
+              kills, killsMidWrite, static_cast<long long>(doneWrites), stored.size());
   EXPECT_GT(doneWrites, 0);
 }
 

@@ -43,13 +43,17 @@ TEST_F(StoreEngine, RangesLeaveTheOutcomeOfTheLastKey) {
     int32_t expectKey;  // 0: all-zero record
   };
   const Case cases[] = {
-      {2, 1, 2},    // the first key is read even above the last
-      {1, 3, 3},    // the last key's record
-      {2, 5, 3},    // keys 4 and 5 are absent from a chain: the buffer keeps key 3
-      {1, 12, 0},   // key 11 and 12: slot 3624 is empty, zeros
-      {58, 60, 60}, {60, 61, 60},
-      {-5, 2, 2},   // negative keys read as not stored, then 0..2
-      {3, 9999999, 0}, {INT_MAX - 1, INT_MAX, 0}, {INT_MIN, INT_MIN + 1, 0}, {INT_MAX, INT_MIN, 0},
+      {2, 1, 2},   // the first key is read even above the last
+      {1, 3, 3},   // the last key's record
+      {2, 5, 3},   // keys 4 and 5 are absent from a chain: the buffer keeps key 3
+      {1, 12, 0},  // key 11 and 12: slot 3624 is empty, zeros
+      {58, 60, 60},
+      {60, 61, 60},
+      {-5, 2, 2},  // negative keys read as not stored, then 0..2
+      {3, 9999999, 0},
+      {INT_MAX - 1, INT_MAX, 0},
+      {INT_MIN, INT_MIN + 1, 0},
+      {INT_MAX, INT_MIN, 0},
   };
   for (const Case& c : cases) {
     int32_t code = -1;
@@ -96,7 +100,8 @@ TEST_F(StoreEngine, TopKeysOfTheLastIndexStayOutOfTheSharedArea) {
   for (int32_t key : {9999969, 9999990, 9999998}) {
     ASSERT_EQ(db.WriteRecord(MakeRecord(key, 4, 2), key, key, 4).Code, 0) << key;
   }
-  for (int32_t key : {9999969, 9999990, 9999998}) EXPECT_EQ(Body(Read(db, key, key, 4)), Body(MakeRecord(key, 4, 2)));
+  for (int32_t key : {9999969, 9999990, 9999998})
+    EXPECT_EQ(Body(Read(db, key, key, 4)), Body(MakeRecord(key, 4, 2)));
   Bytes file = StoreBytes();
   Bytes header = ExpectedHeader();
   EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin() + 4001800));
@@ -166,7 +171,8 @@ TEST_F(StoreEngine, OpenReportsWhatCouldNotBeMade) {
   // The directory is created when missing.
   {
     TAsDB db;
-    EXPECT_EQ(db.Open("C:\\journal\\new\\VostrelBlog.VDB", "C:\\journal\\new", 1).Code, 999);  // parent missing
+    EXPECT_EQ(db.Open("C:\\journal\\new\\VostrelBlog.VDB", "C:\\journal\\new", 1).Code,
+              999);  // parent missing
     EXPECT_EQ(db.Open("C:\\journal2\\VostrelBlog.VDB", "C:\\journal2", 1).Code, 0);
     EXPECT_TRUE(std::filesystem::exists(root_ + "/c/journal2/VostrelBlog.VDB"));
     db.Close(0);
@@ -213,8 +219,8 @@ TEST_F(StoreEngine, OpenCutsLinksToRecordsNeverWritten) {
     db.Close(0);
   }
   PokeWord(RecordAt(1), static_cast<int32_t>(RecordAt(2)));  // chained insert cut short
-  PokeWord(3628, static_cast<int32_t>(RecordAt(2)));          // key 51's first record cut short
-  PokeWord(3632, static_cast<int32_t>(RecordAt(5)));          // and one further out
+  PokeWord(3628, static_cast<int32_t>(RecordAt(2)));         // key 51's first record cut short
+  PokeWord(3632, static_cast<int32_t>(RecordAt(5)));         // and one further out
   TAsDB db;
   OpenStore(db);
   EXPECT_EQ(db.RecordCount(), 2);
@@ -226,7 +232,8 @@ TEST_F(StoreEngine, OpenCutsLinksToRecordsNeverWritten) {
   EXPECT_EQ(WordAt(file, RecordAt(0)), RecordAt(1));
   ASSERT_EQ(db.WriteRecord(MakeRecord(3, 1, 1), 3, 3, 1).Code, 0);
   ASSERT_EQ(db.WriteRecord(MakeRecord(51, 1, 1), 51, 51, 1).Code, 0);
-  for (int32_t key : {1, 2, 3, 51}) EXPECT_EQ(Body(Read(db, key, key, 1)), Body(MakeRecord(key, 1, 1))) << key;
+  for (int32_t key : {1, 2, 3, 51})
+    EXPECT_EQ(Body(Read(db, key, key, 1)), Body(MakeRecord(key, 1, 1))) << key;
   file = StoreBytes();
   EXPECT_EQ(WordAt(file, RecordAt(1)), RecordAt(2));
   EXPECT_EQ(WordAt(file, 3628), RecordAt(3));

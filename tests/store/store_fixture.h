@@ -4,12 +4,12 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -130,7 +130,8 @@ class StoreMachine : public ::testing::Test {
 
   static void WriteFile(const std::string& native, const Bytes& bytes) {
     std::ofstream out(native, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
 
   // Writes into the store file in place; an open store sees it at once

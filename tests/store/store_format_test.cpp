@@ -68,8 +68,14 @@ TEST_F(StoreFormat, KeysFallIntoTheirSlots) {
     int64_t slot;
   };
   const Case cases[] = {
-      {1, 1, 3620}, {10, 1, 3620}, {11, 1, 3624}, {50, 1, 3624}, {51, 1, 3628}, {0, 2, 1003168},
-      {0, 1, 3620}, {9999998, 1, 3620 + 999544},
+      {1, 1, 3620},
+      {10, 1, 3620},
+      {11, 1, 3624},
+      {50, 1, 3624},
+      {51, 1, 3628},
+      {0, 2, 1003168},
+      {0, 1, 3620},
+      {9999998, 1, 3620 + 999544},
       // The top keys of index 4 would round into the shared area; they keep
       // to the last slot of the index area.
       {9999998, 4, 4001796},
@@ -105,7 +111,8 @@ TEST_F(StoreFormat, PagesSavedInOrderChainThroughNext) {
   EXPECT_EQ(WordAt(file, RecordAt(2)), 0);
   for (int64_t n = 0; n < 3; ++n) {
     Bytes expected = RecordBytes(MakeRecord(static_cast<int32_t>(n + 1), 1, 10));
-    EXPECT_TRUE(std::equal(expected.begin() + 4, expected.end(), file.begin() + RecordAt(n) + 4)) << n;
+    EXPECT_TRUE(std::equal(expected.begin() + 4, expected.end(), file.begin() + RecordAt(n) + 4))
+        << n;
   }
 
   // Page 2 again: record 1 changes in place and keeps its link.
@@ -128,7 +135,8 @@ TEST_F(StoreFormat, PagesSavedInOrderChainThroughNext) {
 TEST_F(StoreFormat, PagesSavedOutOfOrderKeepTheOrderOfFirstSaving) {
   TAsDB db;
   OpenStore(db);
-  for (int32_t page : {3, 1, 2}) ASSERT_EQ(db.WriteRecord(MakeRecord(page, 1, 5), page, page, 1).Code, 0);
+  for (int32_t page : {3, 1, 2})
+    ASSERT_EQ(db.WriteRecord(MakeRecord(page, 1, 5), page, page, 1).Code, 0);
   Bytes file = StoreBytes();
   EXPECT_EQ(WordAt(file, 3620), RecordAt(0));
   EXPECT_EQ(WordAt(file, RecordAt(0)), RecordAt(1));
@@ -174,7 +182,8 @@ TEST_F(StoreFormat, ReopenRewritesTheHeaderAndFindsTheSameCount) {
   Bytes header = ExpectedHeader();
   EXPECT_TRUE(std::equal(header.begin(), header.end(), reopened.begin()));
   EXPECT_TRUE(std::equal(file.begin() + 3620, file.end(), reopened.begin() + 3620));
-  for (int32_t page = 1; page <= 4; ++page) EXPECT_EQ(Body(Read(db, page, page, 1)), Body(MakeRecord(page, 1, 3)));
+  for (int32_t page = 1; page <= 4; ++page)
+    EXPECT_EQ(Body(Read(db, page, page, 1)), Body(MakeRecord(page, 1, 3)));
   db.Close(0);
 }
 
@@ -185,7 +194,8 @@ TEST_F(StoreFormat, OpenGrowsAStoreWithAShortZeroTail) {
     int64_t lastNonZero;  // offset of the last non-zero byte
     size_t sizeAfter;
   };
-  const Case cases[] = {{4999999, 10000000}, {5000000 - 100000, 10000000}, {5000000 - 100001, 5000000}};
+  const Case cases[] = {
+      {4999999, 10000000}, {5000000 - 100000, 10000000}, {5000000 - 100001, 5000000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lastNonZero);
     std::filesystem::remove(NativeStore());

@@ -90,8 +90,9 @@ TEST_F(StorePrimitives, CountTrailingZeros) {
   Bytes inSecondChunk(70000, 3);
   inSecondChunk[69999] = 0;
   const Case cases[] = {
-      {{'a', 'b', 0, 0}, 2}, {{0, 0}, 2}, {{1, 2, 3}, 0}, {across, 199999},
-      {atChunkEnd, 65535}, {inSecondChunk, 1}, {Bytes(131070, 0), 131070},
+      {{'a', 'b', 0, 0}, 2},      {{0, 0}, 2},         {{1, 2, 3}, 0},
+      {across, 199999},           {atChunkEnd, 65535}, {inSecondChunk, 1},
+      {Bytes(131070, 0), 131070},
   };
   TDataSwapper3 swapper;
   for (const Case& c : cases) {
@@ -111,10 +112,14 @@ TEST_F(StorePrimitives, MappedSizeAtOpen) {
     int64_t mapped;
   };
   const Case cases[] = {
-      {false, 0, 0, 5000000},          {true, 0, 0, 5000000},
-      {true, 1, 0, 5000000},           {true, 5000000, 100000, 5000000},
-      {true, 5000000, 99999, 10000000}, {true, 4999999, 200000, 5000000},
-      {true, 9999999, 100000, 10000000}, {true, 10000000, 0, 15000000},
+      {false, 0, 0, 5000000},
+      {true, 0, 0, 5000000},
+      {true, 1, 0, 5000000},
+      {true, 5000000, 100000, 5000000},
+      {true, 5000000, 99999, 10000000},
+      {true, 4999999, 200000, 5000000},
+      {true, 9999999, 100000, 10000000},
+      {true, 10000000, 0, 15000000},
       {true, 2000000, 2000000, 5000000},  // short file: never below one step
       {true, 7000000, 3000000, 5000000},
   };
@@ -142,7 +147,9 @@ TEST_F(StorePrimitives, CountRecordsStopsAtTheFirstNeverWrittenRecord) {
   WriteFile(NativeStore(), file);
   Bytes schema(3584, 0), options(36, 0);
   TDataSwapper3 swapper;
-  ASSERT_EQ(swapper.MapStore(StorePath().c_str(), StoreDir().c_str(), schema.data(), options.data()).Code, 0);
+  ASSERT_EQ(
+      swapper.MapStore(StorePath().c_str(), StoreDir().c_str(), schema.data(), options.data()).Code,
+      0);
   EXPECT_EQ(swapper.CountRecords(), 3);
   EXPECT_EQ(swapper.RecordCount(), 3);
   EXPECT_NE(swapper.Unmap(), 0);
@@ -159,7 +166,9 @@ TEST_F(StorePrimitives, CountRecordsStopsAtTheEndOfTheMapping) {
   WriteFile(NativeStore(), file);
   Bytes schema(3584, 0), options(36, 0);
   TDataSwapper3 swapper;
-  ASSERT_EQ(swapper.MapStore(StorePath().c_str(), StoreDir().c_str(), schema.data(), options.data()).Code, 0);
+  ASSERT_EQ(
+      swapper.MapStore(StorePath().c_str(), StoreDir().c_str(), schema.data(), options.data()).Code,
+      0);
   EXPECT_EQ(swapper.MappedSize(), 5000000);
   EXPECT_EQ(swapper.CountRecords(), 87);
   EXPECT_NE(swapper.Unmap(), 0);
