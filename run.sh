@@ -76,6 +76,8 @@ for _ in $(seq 1 100); do
   fi
   sleep 0.2
 done
-echo "The server did not answer on port $port. Last log entries:" >&2
+echo "The server did not answer on port $port (is another program using it?). Last log entries:" >&2
 tail -c 1200 "$VOSTREL_MACHINE/c/WINDOWS/system/VostrelWeb.log" 2>/dev/null | tr -s '\r\n ' >&2 || true
+echo >&2
+stop_service
 exit 1

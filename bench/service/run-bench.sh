@@ -104,12 +104,15 @@ head -c 1186 "$page" >"$page.cut" && printf '</BODY></HTML>\n' >>"$page.cut"
 mv "$page.cut" "$page"
 size=$(stat -c %s "$page")
 
-run_ab() {  # url -> "requests_per_second failed_requests"
-  ab -n "$requests" -c "$concurrency" -r "$1" >"$work/ab.txt" 2>&1 || true
+run_ab() {  # url name -> "requests_per_second failed_requests"; keeps ab's report
+  ab -n "$requests" -c "$concurrency" -r "$1" >"$work/ab-$2.txt" 2>&1 || true
   local rps failed
-  rps=$(awk '/^Requests per second:/ {print $4}' "$work/ab.txt")
-  failed=$(awk '/^Failed requests:/ {print $3}' "$work/ab.txt")
+  rps=$(awk '/^Requests per second:/ {print $4}' "$work/ab-$2.txt")
+  failed=$(awk '/^Failed requests:/ {print $3}' "$work/ab-$2.txt")
   echo "${rps:-0} ${failed:-?}"
+}
+ab_details() {  # name: the failure kinds and the connect/total times of ab
+  grep -E '^ +\(Connect|^Connect:|^Total:' "$work/ab-$1.txt" | sed "s/^/  $1: /"
 }
 
 # ---- vostreld as the service "vostrelserver" ----
@@ -124,7 +127,7 @@ vpid=$("$bin/vostrel-sc" start vostrelserver | awk '/PID/ {print $3}')
 service_started=yes
 wait_listening "$vport"
 before=$(cpu_ticks "$vpid")
-read -r vrps vfailed < <(run_ab "http://127.0.0.1:$vport/page.htm")
+read -r vrps vfailed < <(run_ab "http://127.0.0.1:$vport/page.htm" vostreld)
 after=$(cpu_ticks "$vpid")
 vcpu=$(awk -v t=$((after - before)) -v hz="$clk_tck" -v n="$requests" 'BEGIN {printf "%.3f", t / hz / n * 1000}')
 vrss=$(peak_rss_kb "$vpid")
@@ -157,7 +160,7 @@ nginx_pid=$!
 wait_listening "$nport"
 nginx_pids=("$nginx_pid" $(cat "/proc/$nginx_pid/task/$nginx_pid/children"))
 before=$(cpu_ticks "${nginx_pids[@]}")
-read -r nrps nfailed < <(run_ab "http://127.0.0.1:$nport/page.htm")
+read -r nrps nfailed < <(run_ab "http://127.0.0.1:$nport/page.htm" nginx)
 after=$(cpu_ticks "${nginx_pids[@]}")
 ncpu=$(awk -v t=$((after - before)) -v hz="$clk_tck" -v n="$requests" 'BEGIN {printf "%.3f", t / hz / n * 1000}')
 nrss=$(peak_rss_kb "${nginx_pids[@]}")
@@ -172,3 +175,6 @@ printf '%-22s %12s %9s %22s %14s %18s\n' server "requests/s" failed "CPU s / 100
 printf '%-22s %12s %9s %22s %14s %18s\n' "vostreld (service)" "$vrps" "$vfailed" "$vcpu" "$vrss" "$share of $ceiling/s"
 printf '%-22s %12s %9s %22s %14s %18s\n' "nginx-light (1 worker)" "$nrps" "$nfailed" "$ncpu" "$nrss" "-"
 echo "CPU per request, vostreld / nginx: $cpu_ratio"
+echo "ab's failure kinds and times (ms: min mean sd median max):"
+ab_details vostreld
+ab_details nginx

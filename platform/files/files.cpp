@@ -18,6 +18,7 @@ namespace plat {
 namespace {
 
 constexpr std::size_t kReadAhead = 64 * 1024;
+constexpr std::size_t kDirectRead = 1024;  // binary reads this large skip the read-ahead
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as fopen does
 constexpr mode_t kNewFolderMode = 0777;
 
@@ -80,6 +81,7 @@ File& File::operator=(File&& other) noexcept {
   if (this == &other) return *this;
   Close();
   fd_ = other.fd_;
+  sizeAtOpen_ = other.sizeAtOpen_;
   text_ = other.text_;
   append_ = other.append_;
   readable_ = other.readable_;
@@ -107,6 +109,7 @@ File File::Open(const std::string& windowsPath, const char* mode) {
     return f;
   }
   f.fd_ = fd;
+  f.sizeAtOpen_ = static_cast<int64_t>(st.st_size);
   f.text_ = m.text;
   f.append_ = m.append;
   f.readable_ = m.readable;
@@ -182,6 +185,17 @@ std::size_t File::Read(void* buf, std::size_t size, std::size_t count) {
     }
   } else {
     while (got < want) {
+      if (inPos_ == in_.size() && want - got >= kDirectRead) {
+        // A block read goes straight into the caller's buffer, not through
+        // the read-ahead (a whole file read into memory at once).
+        ssize_t n;
+        do {
+          n = ::read(fd_, out + got, want - got);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+        continue;
+      }
       if (inPos_ == in_.size() && Fill() <= 0) break;
       std::size_t take = std::min(want - got, in_.size() - inPos_);
       std::memcpy(out + got, in_.data() + inPos_, take);
@@ -253,6 +267,7 @@ int File::Close() {
   if (fd_ < 0) return -1;
   int rc = ::close(fd_);
   fd_ = -1;
+  sizeAtOpen_ = 0;
   in_.clear();
   inPos_ = 0;
   lock_.reset();

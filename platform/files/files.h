@@ -25,6 +25,8 @@ class File {
   static File Open(const std::string& windowsPath, const char* mode);
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The file's size in bytes when it was opened (0 when not open).
+  int64_t SizeAtOpen() const { return sizeAtOpen_; }
   // fgets: reads up to size-1 chars, stops after LF; NUL-terminates.
   // Returns buf, or nullptr at end of file / error with nothing read.
   char* GetLine(char* buf, int size);
@@ -42,6 +44,7 @@ class File {
   void DropReadAhead();  // moves the OS position back over unread bytes
   bool WriteAll(const char* p, std::size_t n, std::size_t* written);
   int fd_ = -1;
+  int64_t sizeAtOpen_ = 0;
   bool text_ = false;
   bool append_ = false;
   bool readable_ = false;

@@ -63,9 +63,8 @@ void TPageProcessor::BuildErrorResponse(int code, char* response) {
                             kPageStart,
                             message,
                             kPageEnd};
-    for (const char* piece : pieces) {
-      if (!AppendText(response, room, piece)) return;
-    }
+    TextAppender out(response, room);
+    for (const char* piece : pieces) out.Add(piece);
   } catch (...) {
   }
 }

@@ -35,11 +35,24 @@ constexpr int32_t kLowMemoryLength = 1000;  // what the log shows for a refused 
 constexpr unsigned char kHighestTextByte = 0x80;
 constexpr int32_t kHeaderRoom = 10000;      // the response holds content + this
 
-// Largest byte of a block; one pass the compiler can vectorise.
-unsigned char MaxByte(const unsigned char* p, size_t n) {
-  unsigned char m = 0;
-  for (size_t i = 0; i < n; ++i) m = p[i] > m ? p[i] : m;
-  return m;
+// True when a byte of the block is above 0x80 (0x80 itself is text).
+// Eight bytes at a time: a byte counts when its top bit is set and any of
+// its low seven bits is (adding 0x7F to the low bits carries into the top).
+bool HasByteAbove0x80(const unsigned char* p, size_t n) {
+  constexpr uint64_t kTop = 0x8080808080808080ULL;
+  constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7FULL;
+  size_t i = 0;
+  uint64_t found = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    found |= w & (((w & kLow) + kLow) & kTop);
+  }
+  if (found != 0) return true;
+  for (; i < n; ++i) {
+    if (p[i] > kHighestTextByte) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -57,9 +70,18 @@ bool TPageProcessor::IsHtmlFile(const char* name, char** content, int32_t* lengt
     if (name == nullptr || std::strlen(name) < 2 || !AppendText(path, sizeof path, name + 2)) {
       return textFlag;
     }
-    plat::FileStatus status;
-    plat::GetFileStatus(path, &status);
-    const int64_t size = status.isDirectory ? 0 : status.size;
+    // Opened first: its size comes with the handle, which saves the file
+    // system a second walk of the path for every request.
+    plat::File file = plat::File::Open(path, "rb");
+    int64_t size = file.SizeAtOpen();
+    if (!file.IsOpen()) {
+      // Missing or a folder: size 0. Known but unreadable: only the memory
+      // test can still refuse it; otherwise it is answered as missing and
+      // never with unfilled memory.
+      plat::FileStatus status;
+      plat::GetFileStatus(path, &status);
+      size = status.isDirectory ? 0 : status.size;
+    }
 
     // Twice the size must stay below the free memory, and the response
     // (content and header room) must be countable in 32 bits.
@@ -72,7 +94,7 @@ bool TPageProcessor::IsHtmlFile(const char* name, char** content, int32_t* lengt
       *length = kLowMemoryLength;
       return textFlag;
     }
-    if (size <= 0) return textFlag;
+    if (size <= 0 || !file.IsOpen()) return textFlag;
 
     plat::FreeBuffer(Content);
     Content = plat::AllocateBuffer(static_cast<size_t>(size));
@@ -85,12 +107,6 @@ bool TPageProcessor::IsHtmlFile(const char* name, char** content, int32_t* lengt
     }
     ContentSize = static_cast<int32_t>(size);
 
-    plat::File file = plat::File::Open(path, "rb");
-    if (!file.IsOpen()) {
-      // Known but unreadable: answered as missing, never with unfilled memory.
-      std::memset(Content, 0, ContentSize);
-      return textFlag;
-    }
     Length = ContentSize;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(Content);
     size_t done = 0;
@@ -98,7 +114,7 @@ bool TPageProcessor::IsHtmlFile(const char* name, char** content, int32_t* lengt
     while (done < total) {
       size_t got = file.Read(bytes + done, 1, total - done);
       if (got == 0) break;
-      if (MaxByte(bytes + done, got) > kHighestTextByte) textFlag = false;
+      if (textFlag && HasByteAbove0x80(bytes + done, got)) textFlag = false;
       done += got;
     }
     // What could not be read (a file that shrank) stays zero.
@@ -119,18 +135,17 @@ bool TPageProcessor::BuildResponseHeader(char* response, const char* serverHeade
   if (response == nullptr) return false;
   const int64_t room = RoomOf(response);
   const size_t before = TextLength(response, room);
+  if (room >= 0 && before >= static_cast<size_t>(room)) return false;  // no terminator left
   try {
-    bool ok = AppendText(response, room, kStatusLine200) && AppendText(response, room, kDateLine) &&
-              AppendText(response, room, kExpiresLine) &&
-              AppendText(response, room, serverHeader != nullptr ? serverHeader : "") &&
-              AppendText(response, room, kConnectionLine);
-    if (ok && lengthText != nullptr &&
+    TextAppender out(response, room);
+    out.Add(kStatusLine200).Add(kDateLine).Add(kExpiresLine);
+    out.Add(serverHeader != nullptr ? serverHeader : "").Add(kConnectionLine);
+    if (lengthText != nullptr &&
         std::strncmp(lengthText, kNoLengthMark, sizeof kNoLengthMark - 1) != 0) {
-      ok = AppendText(response, room, kContentLengthName) && AppendText(response, room, lengthText) &&
-           AppendText(response, room, kContentLengthEnd);
+      out.Add(kContentLengthName).Add(lengthText).Add(kContentLengthEnd);
     }
-    ok = ok && AppendText(response, room, textFlag ? kTextTypeLine : kBinaryTypeLine) &&
-         AppendText(response, room, kHeaderEnd);
+    out.Add(textFlag ? kTextTypeLine : kBinaryTypeLine).Add(kHeaderEnd);
+    const bool ok = out.ok();
     if (!ok) response[before] = '\0';  // all or nothing
     return ok;
   } catch (...) {

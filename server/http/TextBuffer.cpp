@@ -29,6 +29,21 @@ bool AppendText(char* buffer, int64_t room, const char* text) {
   return true;
 }
 
+TextAppender& TextAppender::Add(const char* text) {
+  if (!ok_ || buffer_ == nullptr || text == nullptr) {
+    ok_ = false;
+    return *this;
+  }
+  const size_t add = std::strlen(text);
+  if (room_ >= 0 && used_ + add + 1 > static_cast<size_t>(room_)) {
+    ok_ = false;
+    return *this;
+  }
+  std::memcpy(buffer_ + used_, text, add + 1);
+  used_ += add;
+  return *this;
+}
+
 void CopyText(char* out, size_t outSize, const char* text) {
   if (out == nullptr || outSize == 0) return;
   std::memset(out, 0, outSize);

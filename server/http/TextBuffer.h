@@ -15,6 +15,23 @@ size_t TextLength(const char* buffer, int64_t room);
 // Returns false, and appends nothing, when it does not.
 bool AppendText(char* buffer, int64_t room, const char* text);
 
+// Appends several texts in a row without rescanning the buffer each time;
+// ok turns false (and stays) at the first text that does not fit.
+class TextAppender {
+ public:
+  TextAppender(char* buffer, int64_t room)
+      : buffer_(buffer), room_(room), used_(TextLength(buffer, room)) {}
+  TextAppender& Add(const char* text);
+  bool ok() const { return ok_; }
+  size_t used() const { return used_; }
+
+ private:
+  char* buffer_;
+  int64_t room_;
+  size_t used_;
+  bool ok_ = true;
+};
+
 // Copies text into a zero-filled out of outSize bytes, cut to fit.
 void CopyText(char* out, size_t outSize, const char* text);
 

@@ -129,12 +129,19 @@ bool TPageProcessor::IsAllowedFileName(const char* name) {
 }
 
 bool TPageProcessor::GrowResponseBuffer(int32_t n) {
+  if (!GrowResponseBufferForContent(n)) return false;
+  std::memset(Response + kResponseSlack, 0, ResponseSize - kResponseSlack);
+  return true;
+}
+
+bool TPageProcessor::GrowResponseBufferForContent(int32_t n) {
   try {
     if (n < 0 || n > INT32_MAX - kResponseSlack) return false;
     // The new buffer first: when it cannot be had, the old one still carries
     // the error response.
-    char* fresh = NewZeroedBuffer(static_cast<int64_t>(n) + kResponseSlack);
+    char* fresh = plat::AllocateBuffer(static_cast<size_t>(n) + kResponseSlack);
     if (fresh == nullptr) return false;
+    std::memset(fresh, 0, kResponseSlack);
     plat::FreeBuffer(Response);
     Response = fresh;
     ResponseSize = n + kResponseSlack;
@@ -223,22 +230,32 @@ char* TPageProcessor::GetNormalPage(char* request) {
       LogRequest(lowMemory, textFlag, contentLength, pathText, text);
     }
 
-    if (!GrowResponseBuffer(contentLength < 0 ? 0 : contentLength)) return finishError(500);
+    // The buffer ends up zero-filled but for header and content, as a fully
+    // zeroed one would be; each byte of a large file is written only once.
+    if (!GrowResponseBufferForContent(contentLength < 0 ? 0 : contentLength)) {
+      return finishError(500);
+    }
+    auto zeroFrom = [this](int64_t at) {
+      if (at < ResponseSize) std::memset(Response + at, 0, ResponseSize - at);
+    };
     std::snprintf(lengthText, sizeof lengthText, "%d", contentLength);
-    if (lowMemory) return finishError(500);
-    if (content == nullptr || contentLength <= 0) return finishError(404);
-    // GrowResponseBuffer has just zero-filled the whole buffer.
-    if (!BuildResponseHeader(Response, ServerHeader, lengthText, textFlag)) return finishError(500);
+    if (lowMemory || content == nullptr || contentLength <= 0 ||
+        !BuildResponseHeader(Response, ServerHeader, lengthText, textFlag)) {
+      zeroFrom(kResponseSlack);
+      return finishError(lowMemory || (content != nullptr && contentLength > 0) ? 500 : 404);
+    }
     const int32_t headerLength = static_cast<int32_t>(TextLength(Response, ResponseSize));
-    if (isHead) {
+    if (isHead || static_cast<int64_t>(headerLength) + contentLength > ResponseSize) {
+      zeroFrom(kResponseSlack);
+      if (!isHead) {
+        std::memset(Response, 0, kResponseSlack);
+        return finishError(500);
+      }
       Length = headerLength;
       return Response;
     }
-    if (static_cast<int64_t>(headerLength) + contentLength > ResponseSize) {
-      std::memset(Response, 0, ResponseSize);
-      return finishError(500);
-    }
     std::memcpy(Response + headerLength, content, contentLength);
+    zeroFrom(static_cast<int64_t>(headerLength) + contentLength);
     Length = headerLength + contentLength;
     return Response;
   } catch (...) {

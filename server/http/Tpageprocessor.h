@@ -55,6 +55,9 @@ class TPageProcessor {
   void FixFileName(char* piece);
   bool IsAllowedFileName(const char* name);
   bool GrowResponseBuffer(int32_t n);
+  // GrowResponseBuffer for a file's response: only the first 10000 bytes
+  // (the header area) are zeroed; the caller fills or zeroes the rest.
+  bool GrowResponseBufferForContent(int32_t n);
   void LogError(const char* text);
 
   // Static file responder.

@@ -68,8 +68,7 @@ int DispatchConnection(int ringIndex, ListenerCounters& counters, plat::ThreadPr
   plat::Sleep(kHeavyLoadPauseMs);
   ServerLog(kHeavyLoadText, false);
   counters.HeavyLoads += 1;
-  if (IsSlotFree(WorkerThreads[kHeavyLoadSlot]) &&
-      StartWorker(kHeavyLoadSlot, ringIndex, worker)) {
+  if (IsSlotFree(WorkerThreads[kHeavyLoadSlot]) && StartWorker(kHeavyLoadSlot, ringIndex, worker)) {
     return kHeavyLoadSlot;
   }
   // No slot for it even now: closed unanswered rather than left open.

@@ -39,7 +39,8 @@ void OpenJournalStore() {
   const std::string storePath = SystemPath(kStoreFileName, kWindowsDirSize);
   const std::string storeDir = SystemPath(kStoreDirName, kWindowsDirSize);
   JournalStore = new TAsDB;
-  const TAsDBResult result = JournalStore->Open(storePath.c_str(), storeDir.c_str(), kStoreOpenMode);
+  const TAsDBResult result =
+      JournalStore->Open(storePath.c_str(), storeDir.c_str(), kStoreOpenMode);
   if (result.Code == 0) {
     *JournalLockHolder = plat::CreateNamedMutex(kJournalLockName);
     JournalLock = JournalLockHolder->get();
@@ -70,8 +71,7 @@ void LogPeer(const plat::net::PeerAddress& peer) {
   ServerLog(text, false);
 }
 
-void UpdateStatusRecord(const char* peeked, int n, const ListenerCounters& counters,
-                        int32_t port) {
+void UpdateStatusRecord(const char* peeked, int n, const ListenerCounters& counters, int32_t port) {
   TManager& m = *StatusManager;
   m.UpdateMinutes();
   m.ClearRequestInfo();

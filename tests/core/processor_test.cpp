@@ -277,6 +277,24 @@ TEST_F(Processor, UnreadableFileGets404WithSizeZeroLogged) {
   EXPECT_EQ(entries[1], ExpectedEntry(entries[1], "C:\\www\\a.htm", true, true, 0));
 }
 
+TEST_F(Processor, FailedReadLeavesZerosNeverOldMemory) {
+  WriteDoc("a.htm", std::string(3000, 'r'));
+  const std::string header = Header(3000);
+  plat::FailNth(plat::FaultPoint::FileRead, 1);
+  EXPECT_EQ(Serve("GET /a.htm HTTP/1.1\r\n\r\n"), header + std::string(3000, '\0'));
+}
+
+TEST_F(Processor, UnreadableFileTooLargeForMemoryStillGets500) {
+  WriteDoc("a.htm", std::string(600, 'b'));
+  const std::string expected =
+      Error("HTTP/1.1 500 Server Memory Low\r\n", "HTTP/1.1 500 Low Server Memory\r\n");
+  plat::SetAvailablePhysicalMemoryForTest(1000);
+  auto p = NewProcessor();
+  p->LogError("open the log first");
+  plat::FailNth(plat::FaultPoint::FileOpen, 1);
+  EXPECT_EQ(ServeWith(*p, "GET /a.htm HTTP/1.1\r\n\r\n"), expected);
+}
+
 TEST_F(Processor, ContentAllocationFailureIsAnsweredAsLowMemory) {
   WriteDoc("a.htm", "abc");
   const std::string expected =

@@ -58,8 +58,8 @@ TEST_F(ServerE2e, ServesFilesErrorsAndKeepsLogAndStatus) {
   EXPECT_NE(log.find("THANKS TO EVERYONE WHO HELPED BUILD THIS SERVER."), std::string::npos);
   EXPECT_NE(log.find("\r\r\n[Vostrel Web Server] v1.1.5 started\r\r\n"), std::string::npos);
   const std::regex peer("127\\.0\\.0\\.1:[0-9]+ accessed the following: ");
-  const auto peers = std::distance(std::sregex_iterator(log.begin(), log.end(), peer),
-                                   std::sregex_iterator());
+  const auto peers =
+      std::distance(std::sregex_iterator(log.begin(), log.end(), peer), std::sregex_iterator());
   EXPECT_EQ(peers, 8) << "one peer entry per connection";
   EXPECT_NE(log.find("C:\\www\\index.htm"), std::string::npos);
   EXPECT_NE(log.find("Size: " + std::to_string(sizeof kIndexText - 1)), std::string::npos);
@@ -87,8 +87,9 @@ TEST_F(ServerE2e, TwoHundredthConnectionWritesTheStatusLine) {
     ASSERT_EQ(Exchange(port, "HEAD /index.htm HTTP/1.0\r\n\r\n").rfind("HTTP/1.1 200", 0), 0u)
         << "connection " << i;
   }
-  ASSERT_TRUE(WaitLogHas("STATUS: 200 Pages,   0 High Load Periods,   "
-                         "Average Time Between Pages (seconds): "));
+  ASSERT_TRUE(
+      WaitLogHas("STATUS: 200 Pages,   0 High Load Periods,   "
+                 "Average Time Between Pages (seconds): "));
   EXPECT_EQ(Count(ReadLog(), "STATUS: "), 1u);
   vostrel::StatusRecord record;
   ASSERT_TRUE(ReadStatus(&record));
@@ -148,8 +149,9 @@ TEST_F(ServerE2e, PortInUseGivesTheBadAddressEntry) {
   ASSERT_EQ(plat::net::Bind(holder, "127.0.0.1", port), 0);
   ASSERT_EQ(plat::net::Listen(holder, 1), 0);
   StartServer(std::to_string(port));
-  ASSERT_TRUE(WaitLogHas("Server Configuration Error: Bad server address set in the "
-                         "VostrelWeb.SET configuration file"));
+  ASSERT_TRUE(
+      WaitLogHas("Server Configuration Error: Bad server address set in the "
+                 "VostrelWeb.SET configuration file"));
   EXPECT_EQ(ReadLog().find("Bad server port"), std::string::npos);
   EXPECT_EQ(State(), scm::kRunning) << "the service keeps running without its listener";
   plat::net::CloseSocket(holder);
@@ -194,8 +196,8 @@ TEST_F(ServerE2e, KilledServiceReadsAsStopped) {
 }
 
 TEST_F(ServerE2e, StartedByHandItEndsWithExitCodeZero) {
-  const std::string command = "env -u VOSTREL_SERVICE_NAME '" + binDir_ +
-                              "/vostreld' </dev/null >/dev/null 2>&1";
+  const std::string command =
+      "env -u VOSTREL_SERVICE_NAME '" + binDir_ + "/vostreld' </dev/null >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   ASSERT_NE(status, -1);
   EXPECT_EQ(status & 0x7f, 0) << "ended by a signal";

@@ -29,9 +29,9 @@ TEST(ParseListenPortTest, AcceptsOnlyAboveZeroAndBelow65000) {
     int32_t port;
   };
   const std::vector<Case> cases = {
-      {"64999", true, 64999}, {"65000", false, 0}, {"65535", false, 0}, {"0", false, 0},
-      {"abc", false, 0},      {"-80", false, 0},   {"1", true, 1},      {"8080x", true, 8080},
-      {"", false, 0},
+      {"64999", true, 64999}, {"65000", false, 0},   {"65535", false, 0},
+      {"0", false, 0},        {"abc", false, 0},     {"-80", false, 0},
+      {"1", true, 1},         {"8080x", true, 8080}, {"", false, 0},
   };
   for (const Case& c : cases) {
     int32_t port = 0;
@@ -56,8 +56,8 @@ TEST_F(ConfigTest, FileContentsGiveTheFourValues) {
        "secret"},
       {"CR LF line ends", "10.0.0.5\r\n8080\r\nC:\\www\\\r\nsecret\r\n", "10.0.0.5", "8080",
        "C:\\www\\", "secret"},
-      {"no line end on the last line", "0.0.0.0\n80\nD:\\site\\\npw", "0.0.0.0", "80",
-       "D:\\site\\", "pw"},
+      {"no line end on the last line", "0.0.0.0\n80\nD:\\site\\\npw", "0.0.0.0", "80", "D:\\site\\",
+       "pw"},
       // 16 characters fit the address read; the rest fills the port read,
       // whose line end then falls to the root, and the real port to the password.
       {"long first line spills into the port", "127.000.000.001xyz\n80\nC:\\www\\\npw\n",

@@ -1,12 +1,13 @@
 // The accept loop's steps: slot test, timing counters, slot choice and the
 // heavy-load path with real worker threads.
+#include "server/listener/Listener.h"
+
 #include <atomic>
 #include <string>
 #include <vector>
 
 #include "listener_fixture.h"
 #include "platform/threads/fake_clock.h"
-#include "server/listener/Listener.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // The server thread run in-process on a temporary machine and a loopback
 // port: start-up outcomes, serving, a silent client, and the stop.
+#include "server/listener/webmain.h"
+
 #include <cstring>
 #include <string>
 
@@ -8,7 +10,6 @@
 #include "platform/threads/threads.h"
 #include "server/listener/Listener.h"
 #include "server/listener/Startup.h"
-#include "server/listener/webmain.h"
 #include "server/store/TAsDB.h"
 
 namespace {
@@ -88,6 +89,7 @@ TEST_F(WebmainTest, RefusedPortsEndTheThreadSilently) {
     EXPECT_STREQ(record.Address, "127.0.0.1");
     EXPECT_STREQ(record.LastRequest, "Web Server Started/Restarted");
     EXPECT_EQ(record.Responses, 0u);
+    vostrel::JournalStore->Close(0);
     delete vostrel::JournalStore;
     vostrel::JournalStore = nullptr;
   }
@@ -115,7 +117,8 @@ TEST_F(WebmainTest, ServesThenStopsAfterOneMoreConnection) {
   WriteWindowsFile("C:\\www\\index.htm", "<html>hello from the listener test</html>");
   plat::Thread server = plat::Thread::Start(vostrel::webmain, nullptr);
 
-  std::string reply = Exchange(port, "GET /index.htm HTTP/1.0\r\nUser-Agent: listener-test\r\n\r\n");
+  std::string reply =
+      Exchange(port, "GET /index.htm HTTP/1.0\r\nUser-Agent: listener-test\r\n\r\n");
   EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u) << reply;
   EXPECT_NE(reply.find("hello from the listener test"), std::string::npos);
 
