@@ -79,8 +79,7 @@ int main(int argc, char** argv) {
     std::printf("large file (10 MB): %.0f MB/s of processor CPU time (%.2f ms per request)\n",
                 largeRuns * 10.0 / largeCpu, largeCpu / largeRuns * 1e3);
   }
-  std::printf("fake-clock sleeps skipped: %llu ms\n",
-              static_cast<unsigned long long>(g_slept));
+  std::printf("fake-clock sleeps skipped: %llu ms\n", static_cast<unsigned long long>(g_slept));
 
   plat::ResetClock();
   vostrel::CloseServerLog();

@@ -33,7 +33,7 @@ constexpr int kUserAgentNameLength = 10;
 constexpr int kUserAgentBufferSize = 292;
 constexpr int32_t kLowMemoryLength = 1000;  // what the log shows for a refused file
 constexpr unsigned char kHighestTextByte = 0x80;
-constexpr int32_t kHeaderRoom = 10000;      // the response holds content + this
+constexpr int32_t kHeaderRoom = 10000;  // the response holds content + this
 
 // True when a byte of the block is above 0x80 (0x80 itself is text).
 // Eight bytes at a time: a byte counts when its top bit is set and any of
@@ -154,8 +154,8 @@ bool TPageProcessor::BuildResponseHeader(char* response, const char* serverHeade
   }
 }
 
-void TPageProcessor::LogRequest(bool lowMemory, bool textFlag, int32_t length,
-                                const char* pathText, const char* request) {
+void TPageProcessor::LogRequest(bool lowMemory, bool textFlag, int32_t length, const char* pathText,
+                                const char* request) {
   try {
     const uint8_t kind = textFlag ? kLogText : kLogBinary;
     if (lowMemory) WriteLog(kind, length, kInsufficientMemoryText, 0);

@@ -64,8 +64,8 @@ int ReadRestOfPost(plat::net::Socket s, char* buffer, int n) {
   while (n < kRequestBufferSize && n - bodyStart < announced) {
     const uint32_t waited = plat::GetTickCount() - start;
     if (waited >= kPostBodyWaitMs) break;
-    int got = plat::net::RecvTimeout(s, buffer + n, kRequestBufferSize - n, 0,
-                                     kPostBodyWaitMs - waited);
+    int got =
+        plat::net::RecvTimeout(s, buffer + n, kRequestBufferSize - n, 0, kPostBodyWaitMs - waited);
     if (got <= 0) break;  // time-out, peer closed or failure
     n += got;
   }
@@ -75,8 +75,7 @@ int ReadRestOfPost(plat::net::Socket s, char* buffer, int n) {
 }  // namespace
 
 int ReadRequest(plat::net::Socket s, char* buffer, uint32_t peekTimeoutMs) {
-  int n = plat::net::RecvTimeout(s, buffer, kRequestBufferSize, plat::net::kMsgPeek,
-                                 peekTimeoutMs);
+  int n = plat::net::RecvTimeout(s, buffer, kRequestBufferSize, plat::net::kMsgPeek, peekTimeoutMs);
   if (n == plat::net::kSocketError || n <= 0 || n > kRequestBufferSize) return n > 0 ? -1 : n;
   int got = plat::net::Recv(s, buffer, kRequestBufferSize, 0);
   // The peek copied the same bytes; a failed read leaves them in place.
@@ -105,8 +104,8 @@ uint32_t ProcessRequest(void* socketEntry) {
     processor = new TPageProcessor(kProcessorSize, ServerLock);
     processor->JournalLock = JournalLock;
     // Only a time-out counts as failure; without a lock there is nothing to wait on.
-    const bool locked = ServerLock == nullptr ||
-                        ServerLock->Wait(kLockWaitMs) == plat::WaitResult::Acquired;
+    const bool locked =
+        ServerLock == nullptr || ServerLock->Wait(kLockWaitMs) == plat::WaitResult::Acquired;
     if (locked) {
       CopyText(processor->DocumentRoot, sizeof processor->DocumentRoot, ConfigRoot);
       CopyText(processor->JournalPassword, sizeof processor->JournalPassword, ConfigPassword);

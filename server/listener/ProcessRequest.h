@@ -8,8 +8,8 @@ namespace vostrel {
 
 constexpr char kNoDataText[] = "No data available";
 constexpr int kNoDataLength = 17;
-constexpr uint32_t kPeekTimeoutMs = 10000;     // a silent client is given up after this
-constexpr uint32_t kPostBodyWaitMs = 2000;     // longest wait for the rest of a POST body
+constexpr uint32_t kPeekTimeoutMs = 10000;  // a silent client is given up after this
+constexpr uint32_t kPostBodyWaitMs = 2000;  // longest wait for the rest of a POST body
 
 // Thread procedure; arg is the address of the connection's SocketRing entry
 // (an int32 socket value). Ends with exit code 0.

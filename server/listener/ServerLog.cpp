@@ -92,8 +92,7 @@ void ServerLog(const char* text, bool releaseFlag) {
 
 void LogStatusLine(uint32_t acceptedCount, int32_t heavyLoadCount, double averageMs) {
   char line[kLogLineSize] = {};
-  std::snprintf(line, sizeof line, kStatusFormat, acceptedCount, heavyLoadCount,
-                averageMs * 0.001);
+  std::snprintf(line, sizeof line, kStatusFormat, acceptedCount, heavyLoadCount, averageMs * 0.001);
   ServerLog(line, false);
 }
 

@@ -61,7 +61,8 @@ TEST_F(Manager, RecordAfterStartUp) {
   EXPECT_EQ(r.Minutes, 0u);
   EXPECT_EQ(r.HeadRequests + r.GetRequests + r.PostRequests, 0);
   EXPECT_EQ(r.Port, 8080);
-  EXPECT_EQ(std::string(r.Address, sizeof r.Address), std::string("127.0.0.1") + std::string(7, '\0'));
+  EXPECT_EQ(std::string(r.Address, sizeof r.Address),
+            std::string("127.0.0.1") + std::string(7, '\0'));
   EXPECT_EQ(std::string(r.LastRequest, sizeof r.LastRequest),
             kStartedText + std::string(sizeof r.LastRequest - std::strlen(kStartedText), '\0'));
 }
@@ -87,10 +88,10 @@ TEST_F(Manager, MethodsAreCountedInAnyLetterCase) {
     int get, head, post;
   };
   const std::vector<Case> cases = {
-      {"GET / HTTP/1.1", 1, 0, 0},       {"get / HTTP/1.1", 1, 0, 0},
-      {"head /x HTTP/1.0", 0, 1, 0},     {std::string("HEAD HTTP1.1 \\\0", 15), 0, 1, 0},
-      {"post / HTTP/1.1", 0, 0, 1},      {"PoSt /", 0, 0, 1},
-      {"PUT / HTTP/1.1", 0, 0, 0},       {" GET / HTTP/1.1", 0, 0, 0},
+      {"GET / HTTP/1.1", 1, 0, 0},        {"get / HTTP/1.1", 1, 0, 0},
+      {"head /x HTTP/1.0", 0, 1, 0},      {std::string("HEAD HTTP1.1 \\\0", 15), 0, 1, 0},
+      {"post / HTTP/1.1", 0, 0, 1},       {"PoSt /", 0, 0, 1},
+      {"PUT / HTTP/1.1", 0, 0, 0},        {" GET / HTTP/1.1", 0, 0, 0},
       {std::string(12000, 'g'), 0, 0, 0},  // longer than the work area: cut, not overrun
   };
   for (const Case& c : cases) {

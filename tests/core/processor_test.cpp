@@ -96,9 +96,9 @@ TEST_F(Processor, PieceEndingAt256IsRefused) {
 TEST_F(Processor, AllowedFileNames) {
   auto p = NewProcessor();
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"\\a.htm", true},     {"\\docs\\a.htm", true}, {"\\a.b.htm", false},
+      {"\\a.htm", true},      {"\\docs\\a.htm", true}, {"\\a.b.htm", false},
       {"\\..\\x.htm", false}, {"\\%41.htm", false},    {"%a.htm", true},  // first char unseen
-      {".\\a", true},        {"\\..", false},         {"\\noext", true},
+      {".\\a", true},         {"\\..", false},         {"\\noext", true},
   };
   for (const auto& [name, allowed] : cases) {
     EXPECT_EQ(p->IsAllowedFileName(name.c_str()), allowed) << name;

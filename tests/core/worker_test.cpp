@@ -128,8 +128,7 @@ TEST_F(Worker, RequestInTwoPartsIsReadOnce) {
   Send("GET /a.htm");  // one space: read alone it names BadFileName.htm
   StartWorker();
   const std::string response = ReceiveAll();
-  EXPECT_EQ(response,
-            Header200(NewProcessor()->ServerHeader, 15, true) + "first part only");
+  EXPECT_EQ(response, Header200(NewProcessor()->ServerHeader, 15, true) + "first part only");
   net::Send(client_, " HTTP/1.1\r\n\r\n", 13, 0);  // too late: nobody reads it
   ExpectWorkerDone();
 }
@@ -198,8 +197,8 @@ TEST_F(Worker, StoreUsersCountsTheRequestInFlight) {
     if (!seen) Pause(5);
   }
   EXPECT_TRUE(seen);
-  EXPECT_EQ(ReceiveAll().size(), Header200(NewProcessor()->ServerHeader, big.size(), true).size() +
-                                     big.size());
+  EXPECT_EQ(ReceiveAll().size(),
+            Header200(NewProcessor()->ServerHeader, big.size(), true).size() + big.size());
   ExpectWorkerDone();
   EXPECT_EQ(StoreUsers.load(), 0);
 }
