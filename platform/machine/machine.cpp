@@ -209,6 +209,12 @@ std::string ToNativePath(const std::string& windowsPath) {
   AppendComponents(&target.components, SplitOn(rest, '\\'));
 
   std::string native = StripTrailing(MachineRoot(), '/') + "/" + target.drive;
+  // When the path exists as spelt, every component matches exactly: one
+  // look-up instead of one per component.
+  std::string exact = native;
+  for (const std::string& name : target.components) exact += "/" + name;
+  struct stat st;
+  if (!target.components.empty() && lstat(exact.c_str(), &st) == 0) return exact;
   for (const std::string& name : target.components) {
     native += "/" + MatchEntry(native, name);
   }

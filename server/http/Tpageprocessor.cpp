@@ -164,7 +164,9 @@ char* TPageProcessor::GetNormalPage(char* request) {
     char lengthText[kLengthTextSize] = {};
     char pathText[kTextSize] = {};
     CopyText(pathText, sizeof pathText, DocumentRoot);
-    const char* text = request != nullptr ? request : "";
+    char noRequest[1] = {};
+    if (request == nullptr) request = noRequest;
+    const char* text = request;
 
     auto finishError = [this](int code) {
       BuildErrorResponse(code, Response);
