@@ -2,13 +2,9 @@
 #include "core_fixture.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/faults/faults.h"
-#include "platform/machine/machine.h"
 #include "platform/memory/memory.h"
 #include "server/listener/ServerGlobals.h"
 #include "server/listener/ServerLog.h"
@@ -16,12 +12,7 @@
 namespace vostrel::testing {
 
 void CoreMachine::SetUp() {
-  char tmpl[] = "/tmp/vostrel-core-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  root_ = std::filesystem::canonical(tmpl).string();
-  setenv("VOSTREL_MACHINE", root_.c_str(), 1);
-  unsetenv("SystemRoot");
-  ASSERT_TRUE(plat::EnsureMachineLayout());
+  ASSERT_TRUE(machine_.ok());
   std::filesystem::create_directories(Native("c/www"));
   plat::ClearFaults();
   plat::SetAvailablePhysicalMemoryForTest(0);
@@ -40,21 +31,16 @@ void CoreMachine::TearDown() {
   CloseServerLog();
   ServerLock = nullptr;
   clock_.reset();
-  std::filesystem::remove_all(root_);
-  unsetenv("VOSTREL_MACHINE");
 }
 
-std::string CoreMachine::Native(const std::string& rel) const { return root_ + "/" + rel; }
+std::string CoreMachine::Native(const std::string& rel) const { return machine_.Native(rel); }
 
 void CoreMachine::WriteDoc(const std::string& rel, const std::string& bytes) const {
-  std::filesystem::path p = Native("c/www/" + rel);
-  std::filesystem::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
+  testsupport::WriteWholeFile(Native("c/www/" + rel), bytes);
 }
 
 std::string CoreMachine::ReadNative(const std::string& rel) const {
-  std::ifstream in(Native(rel), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return testsupport::ReadWholeFile(Native(rel));
 }
 
 std::unique_ptr<TPageProcessor> CoreMachine::NewProcessor() const {
@@ -90,23 +76,6 @@ std::vector<std::string> CoreMachine::LogEntries() const {
     entries.push_back(plain.substr(i, kLogEntrySize));
   }
   return entries;
-}
-
-std::string Header200(const char* serverHeader, long length, bool text) {
-  std::string h = std::string("HTTP/1.1 200 ok\r\n") + kDate + kExpires + serverHeader +
-                  "Connection: Close\r\n";
-  if (length >= 0) h += "Content-Length: " + std::to_string(length) + ";\r\n";
-  h += text ? "Content-Type: text/html; charset=iso-8859-1\r\n" : "Content-Type: *;\r\n";
-  return h + "\r\n";
-}
-
-std::string ErrorResponse(const char* serverHeader, const std::string& statusLine,
-                          const std::string& messageLine) {
-  return statusLine + kDate + serverHeader + "Connection: Close\r\n" +
-         "Content-Type: text/html; charset=iso-8859-1\r\n" + "\r\n" +
-         "<HTML><HEAD><TITLE>Problem</TITLE>\r\n\r\n</HEAD>\r\n\r\n<BODY>\r\n<HR>Message from "
-         "the Vostrel Web Server:<BR><BR>" +
-         messageLine + "<HR></BODY></HTML>";
 }
 
 std::string ExpectedEntry(const std::string& entry, const std::string& text, bool textKind,

@@ -11,12 +11,12 @@
 #include "platform/locks/locks.h"
 #include "platform/threads/fake_clock.h"
 #include "server/http/Tpageprocessor.h"
+#include "support/responses.h"
+#include "support/temp_machine.h"
 
 namespace vostrel::testing {
 
 constexpr char kRoot[] = "C:\\www\\";
-constexpr char kDate[] = "Date: Mon, 17 Apr 2004 19:33:22 GMT\r\n";
-constexpr char kExpires[] = "Expires: Mon, 17 Apr 2004 19:33:22 GMT\r\n";
 
 class CoreMachine : public ::testing::Test {
  protected:
@@ -39,15 +39,14 @@ class CoreMachine : public ::testing::Test {
   std::string LogFile() const;
   std::vector<std::string> LogEntries() const;
 
-  std::string root_;
+  testsupport::ScopedMachine machine_{"core"};
   plat::Mutex serverLock_;
   std::unique_ptr<plat::FakeClock> clock_;
 };
 
 // Expected texts, built from the literals of the design.
-std::string Header200(const char* serverHeader, long length, bool text);
-std::string ErrorResponse(const char* serverHeader, const std::string& statusLine,
-                          const std::string& messageLine);
+using testsupport::ErrorResponse;
+using testsupport::Header200;
 // One log entry as WriteLog forms it, with the stamp taken from the entry.
 std::string ExpectedEntry(const std::string& entry, const std::string& text, bool textKind,
                           bool withSize, int size);

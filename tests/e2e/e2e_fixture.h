@@ -9,17 +9,23 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "common/StatusRecord.h"
-#include "platform/machine/machine.h"
 #include "platform/scm/process.h"
 #include "platform/scm/scm.h"
 #include "platform/sockets/sockets.h"
+#include "support/ports.h"
+#include "support/temp_machine.h"
+#include "support/wait.h"
+
+using testsupport::ReadWholeFile;
+using testsupport::ReadWindowsFile;
+using testsupport::WaitFor;
+using testsupport::WaitProcessGone;
+using testsupport::WriteWindowsFile;
 
 namespace scm = plat::scm;
 
@@ -41,14 +47,8 @@ struct CurlResult {
 class ServerMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vostrel-e2e-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = std::filesystem::canonical(tmpl).string();
-    if (const char* old = std::getenv("VOSTREL_MACHINE")) oldMachine_ = old;
-    setenv("VOSTREL_MACHINE", root_.c_str(), 1);
-    unsetenv("SystemRoot");
-    ASSERT_TRUE(plat::EnsureMachineLayout());
-    scratch_ = root_ + "/scratch";
+    ASSERT_TRUE(machine_.ok());
+    scratch_ = machine_.Native("scratch");
     std::filesystem::create_directories(scratch_);
     const char* bin = std::getenv("VOSTREL_BIN_DIR");
     ASSERT_NE(bin, nullptr) << "VOSTREL_BIN_DIR names the built programs";
@@ -57,19 +57,11 @@ class ServerMachine : public ::testing::Test {
     plat::net::Startup();
   }
 
-  void TearDown() override {
-    StopOrKill();
-    if (oldMachine_) {
-      setenv("VOSTREL_MACHINE", oldMachine_->c_str(), 1);
-    } else {
-      unsetenv("VOSTREL_MACHINE");
-    }
-    std::filesystem::remove_all(root_);
-  }
+  void TearDown() override { StopOrKill(); }
 
   // Registers the service (automatic start, as the installer does) and starts it.
   void StartServer(const std::string& port, const std::string& address = "127.0.0.1") {
-    WriteFile(kConfigPath, address + "\n" + port + "\n" + kDocumentRoot + "\nsecret\n");
+    WriteWindowsFile(kConfigPath, address + "\n" + port + "\n" + kDocumentRoot + "\nsecret\n");
     scm::Manager manager = scm::OpenManager();
     ASSERT_TRUE(manager) << scm::LastError();
     scm::ServiceConfig config;
@@ -105,20 +97,6 @@ class ServerMachine : public ::testing::Test {
     return WaitFor([&] { return State() == state; }, timeoutMs);
   }
 
-  static bool WaitProcessGone(uint32_t pid, int timeoutMs = 20000) {
-    return WaitFor([&] { return !plat::ProcessAlive(pid); }, timeoutMs);
-  }
-
-  template <typename Pred>
-  static bool WaitFor(Pred done, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (done()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-  }
-
   // The kernel's table of TCP sockets: is one listening on 127.0.0.1 or any
   // address at this port? (Asks without connecting, so nothing is counted.)
   static bool IsListening(uint16_t port) {
@@ -143,12 +121,8 @@ class ServerMachine : public ::testing::Test {
   // A loopback port that nothing uses right now.
   static uint16_t FreePort() {
     for (int attempt = 0; attempt < 500; ++attempt) {
-      const uint16_t port = static_cast<uint16_t>(20000 + std::rand() % 40000);
-      if (port >= 65000) continue;
-      const plat::net::Socket s = plat::net::CreateTcpSocket();
-      const bool bound = plat::net::Bind(s, "127.0.0.1", port) == 0;
-      plat::net::CloseSocket(s);
-      if (bound && !IsListening(port)) return port;
+      const uint16_t port = testsupport::RandomPortCandidate();
+      if (testsupport::CanBindLoopback(port) && !IsListening(port)) return port;
     }
     return 0;
   }
@@ -166,9 +140,9 @@ class ServerMachine : public ::testing::Test {
     CurlResult r;
     const int status = std::system(command.c_str());
     r.exitCode = status == -1 ? -1 : (status >> 8) & 0xff;
-    r.status = ReadNative(code);
-    r.headers = ReadNative(head);
-    r.body = ReadNative(out);
+    r.status = ReadWholeFile(code);
+    r.headers = ReadWholeFile(head);
+    r.body = ReadWholeFile(out);
     return r;
   }
 
@@ -187,37 +161,21 @@ class ServerMachine : public ::testing::Test {
   }
 
   bool ReadStatus(vostrel::StatusRecord* record) const {
-    const std::string bytes = ReadFile(kStatusPath);
+    const std::string bytes = ReadWindowsFile(kStatusPath);
     if (bytes.size() != sizeof *record) return false;
     std::memcpy(record, bytes.data(), sizeof *record);
     return true;
   }
 
-  std::string ReadLog() const { return ReadFile(kLogPath); }
+  std::string ReadLog() const { return ReadWindowsFile(kLogPath); }
 
   bool WaitLogHas(const std::string& text, int timeoutMs = 20000) const {
     return WaitFor([&] { return ReadLog().find(text) != std::string::npos; }, timeoutMs);
   }
 
-  void WriteFile(const std::string& windowsPath, const std::string& bytes) const {
-    const std::string native = plat::ToNativePath(windowsPath);
-    std::filesystem::create_directories(std::filesystem::path(native).parent_path());
-    std::ofstream(native, std::ios::binary) << bytes;
-  }
-
-  std::string ReadFile(const std::string& windowsPath) const {
-    return ReadNative(plat::ToNativePath(windowsPath));
-  }
-
-  static std::string ReadNative(const std::string& native) {
-    std::ifstream in(native, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  std::string root_;
+  testsupport::ScopedMachine machine_{"e2e"};
   std::string scratch_;
   std::string binDir_;
-  std::optional<std::string> oldMachine_;
   scm::Service service_;
   uint32_t pid_ = 0;
 };

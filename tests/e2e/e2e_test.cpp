@@ -22,8 +22,8 @@ using ServerE2e = ServerMachine;
 TEST_F(ServerE2e, ServesFilesErrorsAndKeepsLogAndStatus) {
   const uint16_t port = FreePort();
   ASSERT_NE(port, 0);
-  WriteFile(std::string(kDocumentRoot) + "index.htm", kIndexText);
-  WriteFile(std::string(kDocumentRoot) + "docs\\a.htm", "<p>a</p>");
+  WriteWindowsFile(std::string(kDocumentRoot) + "index.htm", kIndexText);
+  WriteWindowsFile(std::string(kDocumentRoot) + "docs\\a.htm", "<p>a</p>");
   StartServer(std::to_string(port));
   ASSERT_TRUE(WaitListening(port));
 
@@ -80,7 +80,7 @@ TEST_F(ServerE2e, ServesFilesErrorsAndKeepsLogAndStatus) {
 
 TEST_F(ServerE2e, TwoHundredthConnectionWritesTheStatusLine) {
   const uint16_t port = FreePort();
-  WriteFile(std::string(kDocumentRoot) + "index.htm", kIndexText);
+  WriteWindowsFile(std::string(kDocumentRoot) + "index.htm", kIndexText);
   StartServer(std::to_string(port));
   ASSERT_TRUE(WaitListening(port));
   for (int i = 1; i <= 200; ++i) {
@@ -102,7 +102,7 @@ TEST_F(ServerE2e, TwoHundredthConnectionWritesTheStatusLine) {
 // A normal client meanwhile retries while it is closed unanswered.
 TEST_F(ServerE2e, SilentClientsDelayButDoNotBlockANormalClient) {
   const uint16_t port = FreePort();
-  WriteFile(std::string(kDocumentRoot) + "index.htm", kIndexText);
+  WriteWindowsFile(std::string(kDocumentRoot) + "index.htm", kIndexText);
   StartServer(std::to_string(port));
   ASSERT_TRUE(WaitListening(port));
 

@@ -2,15 +2,11 @@
 // from the literal lists of the journal pages.
 #include "tests/journal/journal_fixture.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
-#include <sstream>
 
 #include "platform/files/files.h"
-#include "platform/machine/machine.h"
 #include "server/listener/ServerLog.h"
 
 namespace vostrel::testing {
@@ -43,12 +39,7 @@ std::string ImageSelect(const std::string& name, const std::string& label, const
 }  // namespace
 
 void JournalMachine::SetUp() {
-  std::random_device random;
-  machine_ = (fs::temp_directory_path() / ("vostrel-journal-" + std::to_string(random()))).string();
-  fs::create_directories(machine_);
-  ::setenv("VOSTREL_MACHINE", machine_.c_str(), 1);
-  ::unsetenv("SystemRoot");
-  ASSERT_TRUE(plat::EnsureMachineLayout());
+  ASSERT_TRUE(machine_.ok());
   CloseServerLog();
   store_ = std::make_unique<TAsDB>();
   ASSERT_EQ(store_->Open(kStorePath, kStoreDirectory, 1).Code, 0);
@@ -58,8 +49,6 @@ void JournalMachine::TearDown() {
   if (store_) store_->Close(0);
   store_.reset();
   CloseServerLog();
-  std::error_code ignored;
-  fs::remove_all(machine_, ignored);
 }
 
 std::unique_ptr<TPageProcessor> JournalMachine::NewProcessor() {
@@ -116,31 +105,7 @@ std::vector<std::string> JournalMachine::MakeImages(const std::vector<std::strin
 }
 
 std::string JournalMachine::LogText() const {
-  std::ifstream in(plat::ToNativePath("C:\\WINDOWS\\system\\VostrelWeb.log"), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Header200(const char* serverHeader, long length) {
-  std::string h = "HTTP/1.1 200 ok\r\n";
-  h += "Date: Mon, 17 Apr 2004 19:33:22 GMT\r\n";
-  h += "Expires: Mon, 17 Apr 2004 19:33:22 GMT\r\n";
-  h += serverHeader;
-  h += "Connection: Close\r\n";
-  if (length >= 0) h += "Content-Length: " + std::to_string(length) + ";\r\n";
-  h += "Content-Type: text/html; charset=iso-8859-1\r\n";
-  h += "\r\n";
-  return h;
-}
-
-std::string ErrorResponse(const char* serverHeader, const std::string& statusLine,
-                          const std::string& messageLine) {
-  return statusLine + "Date: Mon, 17 Apr 2004 19:33:22 GMT\r\n" + serverHeader + "Connection: Close\r\n" +
-         "Content-Type: text/html; charset=iso-8859-1\r\n" + "\r\n" +
-         "<HTML><HEAD><TITLE>Problem</TITLE>\r\n\r\n</HEAD>\r\n\r\n<BODY>\r\n<HR>Message from the Vostrel Web "
-         "Server:<BR><BR>" +
-         messageLine + "<HR></BODY></HTML>";
+  return testsupport::ReadWindowsFile("C:\\WINDOWS\\system\\VostrelWeb.log");
 }
 
 std::string Style() {

@@ -12,6 +12,8 @@
 #include "server/http/Tpageprocessor.h"
 #include "server/journal/JournalPage.h"
 #include "server/store/TAsDB.h"
+#include "support/responses.h"
+#include "support/temp_machine.h"
 
 namespace vostrel::testing {
 
@@ -38,7 +40,7 @@ class JournalMachine : public ::testing::Test {
   std::vector<std::string> MakeImages(const std::vector<std::string>& names);
   std::string LogText() const;
 
-  std::string machine_;
+  testsupport::ScopedMachine machine_{"journal"};
   std::string password_ = kPassword;
   plat::Mutex serverLock_;
   plat::Mutex journalLock_;
@@ -47,9 +49,8 @@ class JournalMachine : public ::testing::Test {
 };
 
 // Expected texts.
-std::string Header200(const char* serverHeader, long length);  // length < 0: no Content-Length
-std::string ErrorResponse(const char* serverHeader, const std::string& statusLine,
-                          const std::string& messageLine);
+using testsupport::ErrorResponse;
+using testsupport::Header200;  // length < 0: no Content-Length
 std::string Style();
 
 struct PageParts {

@@ -3,57 +3,28 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
 
 #include "platform/faults/faults.h"
-#include "platform/machine/machine.h"
+#include "support/temp_machine.h"
 
 class TempMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vostrel-platA-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = std::filesystem::canonical(tmpl).string();
-    const char* old = std::getenv("VOSTREL_MACHINE");
-    if (old != nullptr) oldMachine_ = old;
-    setenv("VOSTREL_MACHINE", root_.c_str(), 1);
-    unsetenv("SystemRoot");
-    oldCwd_ = std::filesystem::current_path();
-    ASSERT_TRUE(plat::EnsureMachineLayout());
+    ASSERT_TRUE(machine_.ok());
     plat::ClearFaults();
   }
 
-  void TearDown() override {
-    plat::ClearFaults();
-    std::filesystem::current_path(oldCwd_);
-    unsetenv("SystemRoot");
-    if (oldMachine_) {
-      setenv("VOSTREL_MACHINE", oldMachine_->c_str(), 1);
-    } else {
-      unsetenv("VOSTREL_MACHINE");
-    }
-    std::filesystem::remove_all(root_);
-  }
+  void TearDown() override { plat::ClearFaults(); }
 
   // Native path below the machine root, e.g. Native("c/www/a.htm").
-  std::string Native(const std::string& rel) const { return root_ + "/" + rel; }
+  std::string Native(const std::string& rel) const { return machine_.Native(rel); }
 
   void WriteRaw(const std::string& rel, const std::string& bytes) const {
-    std::filesystem::create_directories(std::filesystem::path(Native(rel)).parent_path());
-    std::ofstream(Native(rel), std::ios::binary) << bytes;
+    testsupport::WriteWholeFile(Native(rel), bytes);
   }
 
-  std::string ReadRaw(const std::string& rel) const {
-    std::ifstream in(Native(rel), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string ReadRaw(const std::string& rel) const { return testsupport::ReadWholeFile(Native(rel)); }
 
-  std::string root_;
-  std::optional<std::string> oldMachine_;
-  std::filesystem::path oldCwd_;
+  testsupport::ScopedMachine machine_{"platA"};
 };

@@ -1,8 +1,6 @@
 // The vostrel-sc command: its sc-like syntax, its output, its failures, the
 // machine start ("boot"), and two processes creating one service at once.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -39,8 +37,7 @@ class ScCommandLine : public ScmMachine {
     int status = std::system((ScCommand(args) + " >" + Quote(out) + " 2>&1").c_str());
     Result r;
     r.exitCode = status == -1 ? -1 : (status >> 8) & 0xff;
-    std::ifstream in(out);
-    r.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    r.output = testsupport::ReadWholeFile(out);
     return r;
   }
 
@@ -145,9 +142,8 @@ TEST_F(ScCommandLine, TwoProcessesCreatingOneServiceAtOnceHaveOneWinner) {
     const std::string create = ScCommand({"create", name, "binPath=", kTestServiceBinPath});
     std::string both = "(" + create + " >" + Quote(a) + " 2>&1 & " + create + " >" + Quote(b) + " 2>&1 & wait)";
     ASSERT_EQ(std::system(both.c_str()), 0);
-    std::ifstream ia(a), ib(b);
-    std::string outA((std::istreambuf_iterator<char>(ia)), std::istreambuf_iterator<char>());
-    std::string outB((std::istreambuf_iterator<char>(ib)), std::istreambuf_iterator<char>());
+    const std::string outA = testsupport::ReadWholeFile(a);
+    const std::string outB = testsupport::ReadWholeFile(b);
     const bool aWon = outA.find("SUCCESS") != std::string::npos;
     const bool bWon = outB.find("SUCCESS") != std::string::npos;
     EXPECT_NE(aWon, bWon) << outA << "\n" << outB;

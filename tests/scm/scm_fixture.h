@@ -8,15 +8,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/machine/machine.h"
 #include "platform/scm/process.h"
 #include "platform/scm/scm.h"
+#include "support/temp_machine.h"
+#include "support/wait.h"
+
+using testsupport::ReadWindowsFile;
+using testsupport::WaitProcessGone;
 
 namespace scm = plat::scm;
 
@@ -27,13 +29,7 @@ constexpr char kTestServiceBinPath[] = "%SystemRoot%\\system\\scmtestsvc.exe";
 class ScmMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vostrel-scm-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = std::filesystem::canonical(tmpl).string();
-    if (const char* old = std::getenv("VOSTREL_MACHINE")) oldMachine_ = old;
-    setenv("VOSTREL_MACHINE", root_.c_str(), 1);
-    unsetenv("SystemRoot");
-    ASSERT_TRUE(plat::EnsureMachineLayout());
+    ASSERT_TRUE(machine_.ok());
     std::filesystem::create_symlink(SCM_TEST_SERVICE, plat::ToNativePath(kTestServicePath));
     scm::SetStartTimeout(30000);
     manager_ = scm::OpenManager();
@@ -46,12 +42,6 @@ class ScmMachine : public ::testing::Test {
     for (uint32_t pid : extraPids_) {
       if (plat::ProcessAlive(pid)) plat::KillProcess(pid);
     }
-    if (oldMachine_) {
-      setenv("VOSTREL_MACHINE", oldMachine_->c_str(), 1);
-    } else {
-      unsetenv("VOSTREL_MACHINE");
-    }
-    std::filesystem::remove_all(root_);
   }
 
   static void StopOrKill(const scm::Manager& m, const std::string& name) {
@@ -67,22 +57,12 @@ class ScmMachine : public ::testing::Test {
   }
 
   static bool WaitForState(const scm::Service& s, uint32_t state, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    scm::ServiceStatus st;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (scm::QueryStatus(s, &st) && st.currentState == state) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  static bool WaitProcessGone(uint32_t pid, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (!plat::ProcessAlive(pid)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return testsupport::WaitFor(
+        [&] {
+          scm::ServiceStatus st;
+          return scm::QueryStatus(s, &st) && st.currentState == state;
+        },
+        timeoutMs);
   }
 
   scm::ServiceConfig Config(const std::string& name, const std::string& binaryPath = kTestServiceBinPath,
@@ -107,13 +87,8 @@ class ScmMachine : public ::testing::Test {
     return st.currentState;
   }
 
-  std::string ReadNative(const std::string& windowsPath) const {
-    std::ifstream in(plat::ToNativePath(windowsPath), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  std::string root_;
-  std::optional<std::string> oldMachine_;
+  testsupport::ScopedMachine machine_{"scm"};
+  const std::string root_ = machine_.root();
   scm::Manager manager_;
   std::vector<uint32_t> extraPids_;  // processes started outside the database, killed at tear-down
 };

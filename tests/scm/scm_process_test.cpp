@@ -49,7 +49,7 @@ TEST_F(ScmProcess, ServiceRunsInTheSystemFolderWithTheMachineEnvironment) {
   scm::Service s = Create("report1");
   ASSERT_TRUE(scm::StartService(s)) << scm::LastError();
   ASSERT_TRUE(WaitForState(s, scm::kRunning));
-  std::string info = ReadNative("C:\\report1.info");
+  std::string info = ReadWindowsFile("C:\\report1.info");
   EXPECT_NE(info.find("cwd=C:\\WINDOWS\\system32\n"), std::string::npos) << info;
   EXPECT_NE(info.find("argv0=report1\n"), std::string::npos) << info;
   EXPECT_NE(info.find("machine=" + root_ + "\n"), std::string::npos) << info;
@@ -197,7 +197,7 @@ TEST_F(ScmProcess, ProgramThatNeverConnectsIsKilledWhenTheStartTimesOut) {
   scm::Service s = Create("hang", "\"%SystemRoot%\\system\\scmtestsvc.exe\" notservice");
   EXPECT_FALSE(scm::StartService(s));
   EXPECT_EQ(scm::LastError(), scm::kErrServiceRequestTimeout);
-  std::string pidText = ReadNative("C:\\notservice.pid");
+  std::string pidText = ReadWindowsFile("C:\\notservice.pid");
   ASSERT_FALSE(pidText.empty()) << "the program did run";
   uint32_t pid = static_cast<uint32_t>(std::stoul(pidText));
   extraPids_.push_back(pid);

@@ -10,16 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/faults/faults.h"
-#include "platform/machine/machine.h"
 #include "platform/threads/fake_clock.h"
 #include "server/store/TAsDB.h"
+#include "support/temp_machine.h"
 
 namespace storetest {
 
@@ -72,14 +70,7 @@ inline Bytes ExpectedHeader() {
 class StoreMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vostrel-store-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = std::filesystem::canonical(tmpl).string();
-    const char* old = std::getenv("VOSTREL_MACHINE");
-    if (old != nullptr) oldMachine_ = old;
-    setenv("VOSTREL_MACHINE", root_.c_str(), 1);
-    unsetenv("SystemRoot");
-    ASSERT_TRUE(plat::EnsureMachineLayout());
+    ASSERT_TRUE(machine_.ok());
     plat::ClearFaults();
     // The lock-file wait of an open sleeps 321 times; the fake clock makes
     // those sleeps free.
@@ -89,12 +80,6 @@ class StoreMachine : public ::testing::Test {
   void TearDown() override {
     clock_.reset();
     plat::ClearFaults();
-    if (oldMachine_) {
-      setenv("VOSTREL_MACHINE", oldMachine_->c_str(), 1);
-    } else {
-      unsetenv("VOSTREL_MACHINE");
-    }
-    std::filesystem::remove_all(root_);
   }
 
   static std::string StorePath() { return plat::WindowsDirectory() + "\\system\\VostrelBlog.VDB"; }
@@ -164,8 +149,8 @@ class StoreMachine : public ::testing::Test {
     return Bytes(b.begin() + 4, b.end());
   }
 
-  std::string root_;
-  std::optional<std::string> oldMachine_;
+  testsupport::ScopedMachine machine_{"store"};
+  const std::string root_ = machine_.root();
   std::unique_ptr<plat::FakeClock> clock_;
 };
 
