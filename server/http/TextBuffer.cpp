@@ -4,15 +4,12 @@
 #include <cstring>
 
 namespace vostrel {
-namespace {
 
-size_t BoundedLength(const char* text, size_t limit) {
+size_t BoundedLength(const char* text, size_t most) {
   size_t n = 0;
-  while (n < limit && text[n] != '\0') ++n;
+  while (n < most && text[n] != '\0') ++n;
   return n;
 }
-
-}  // namespace
 
 size_t TextLength(const char* buffer, int64_t room) {
   if (buffer == nullptr) return 0;

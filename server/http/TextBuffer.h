@@ -6,6 +6,9 @@
 
 namespace vostrel {
 
+// Length of a text that may fill its field without a terminator.
+size_t BoundedLength(const char* text, size_t most);
+
 // Length of the text in buffer, looking at no more than room bytes (room < 0:
 // size unknown, the text is trusted to be terminated).
 size_t TextLength(const char* buffer, int64_t room);

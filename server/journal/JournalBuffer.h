@@ -3,16 +3,10 @@
 #include <cstddef>
 #include <cstring>
 
+#include "server/http/TextBuffer.h"
 #include "server/http/Tpageprocessor.h"
 
 namespace vostrel {
-
-// Length of a text that may fill its field without a terminator.
-inline std::size_t BoundedLength(const char* text, std::size_t most) {
-  std::size_t n = 0;
-  while (n < most && text[n] != '\0') ++n;
-  return n;
-}
 
 // Appends at the end of the zero-terminated text of a buffer of `capacity`
 // bytes, always keeping one zero byte after the text. A text that does not
