@@ -102,14 +102,27 @@ TEST_F(Log, FailedWriteClosesTheStreamAndTheNextEntryReopens) {
 }
 
 TEST_F(Log, StatusLineFormat) {
-  LogStatusLine(200, 3, 1250.0);
+  struct Case {
+    uint32_t pages;
+    int32_t heavyLoads;
+    double averageMs;
+    const char* line;
+  };
+  // The accepted count is unsigned: past 2^31 pages it must not turn negative.
+  const Case cases[] = {
+      {200, 3, 1250.0,
+       "STATUS: 200 Pages,   3 High Load Periods,   Average Time Between Pages (seconds):       "
+       "1.25"},
+      {2147483648u, 0, 0.0,
+       "STATUS: 2147483648 Pages,   0 High Load Periods,   Average Time Between Pages "
+       "(seconds):       0.00"},
+  };
+  for (const Case& c : cases) LogStatusLine(c.pages, c.heavyLoads, c.averageMs);
   auto entries = LogEntries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0],
-            ExpectedEntry(entries[0],
-                          "STATUS: 200 Pages,   3 High Load Periods,   Average Time Between "
-                          "Pages (seconds):       1.25",
-                          false, false, 0));
+  ASSERT_EQ(entries.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(entries[i], ExpectedEntry(entries[i], cases[i].line, false, false, 0)) << i;
+  }
 }
 
 TEST_F(Log, ReleaseFlagReleasesALockTheCallerHeld) {
