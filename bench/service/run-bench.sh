@@ -6,6 +6,10 @@
 # resident memory, and for vostreld the share of the ceiling that its fixed
 # sleeps on the listener's path allow: 75 ms after each accept, plus 5 ms
 # inside and 5 ms after the peer's log entry (85 ms per connection).
+# A third row, design_floor, is a bare POSIX server making only the calls
+# that our per-connection pattern fixes (the sleeps, a thread per
+# connection, the flushed log entries, the status rewrite): what that
+# pattern costs on this machine whoever implements it.
 # Usage: bench/service/run-bench.sh [BIN_DIR]   (default build/release/bin, built if missing)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -16,9 +20,9 @@ concurrency=10
 accept_pause_ms=85
 
 bin=${1:-build/release/bin}
-if [[ ! -x $bin/vostreld || ! -x $bin/vostrel-sc ]]; then
+if [[ ! -x $bin/vostreld || ! -x $bin/vostrel-sc || ! -x $bin/design_floor ]]; then
   cmake --preset release >/dev/null
-  cmake --build --preset release --target vostreld vostrel-sc
+  cmake --build --preset release --target vostreld vostrel-sc design_floor
 fi
 bin=$(cd "$bin" && pwd)
 
@@ -43,7 +47,9 @@ fi
 work=$(mktemp -d /tmp/vostrel-bench-XXXXXX)
 service_started=""
 nginx_pid=""
+floor_pid=""
 cleanup() {
+  if [[ -n $floor_pid ]]; then kill "$floor_pid" 2>/dev/null || true; fi
   if [[ -n $service_started ]]; then
     VOSTREL_MACHINE=$work/machine "$bin/vostrel-sc" stop vostrelserver >/dev/null 2>&1 || true
     VOSTREL_MACHINE=$work/machine "$bin/vostrel-sc" wait vostrelserver stopped 30 >/dev/null 2>&1 || true
@@ -137,6 +143,20 @@ vrss=$(peak_rss_kb "$vpid")
 service_started=""
 unset VOSTREL_MACHINE
 
+# ---- the floor model of the same pattern ----
+fport=$(free_port)
+"$bin/design_floor" "$fport" "$page" "$work/floor.log" "$work/floor.status" &
+floor_pid=$!
+wait_listening "$fport"
+before=$(cpu_ticks "$floor_pid")
+read -r frps ffailed < <(run_ab "http://127.0.0.1:$fport/page.htm" floor)
+after=$(cpu_ticks "$floor_pid")
+fcpu=$(awk -v t=$((after - before)) -v hz="$clk_tck" -v n="$requests" 'BEGIN {printf "%.3f", t / hz / n * 1000}')
+frss=$(peak_rss_kb "$floor_pid")
+kill "$floor_pid"
+wait "$floor_pid" 2>/dev/null || true
+floor_pid=""
+
 # ---- nginx-light, one worker, keep-alive off ----
 nport=$(free_port)
 mkdir -p "$work/nginx/logs" "$work/nginx/html"
@@ -168,14 +188,22 @@ nrss=$(peak_rss_kb "${nginx_pids[@]}")
 
 ceiling=$(awk -v ms="$accept_pause_ms" 'BEGIN {printf "%.2f", 1000 / ms}')
 share=$(awk -v r="$vrps" -v c="$ceiling" 'BEGIN {printf "%.1f %%", 100 * r / c}')
-cpu_ratio=$(awk -v a="$vcpu" -v b="$ncpu" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}')
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}'; }
+cpu_ratio=$(ratio "$vcpu" "$ncpu")
+floor_ratio=$(ratio "$fcpu" "$ncpu")
+own_ratio=$(ratio "$vcpu" "$fcpu")
+fshare=$(awk -v r="$frps" -v c="$ceiling" 'BEGIN {printf "%.1f %%", 100 * r / c}')
 
 echo
 echo "ab -n $requests -c $concurrency, no keep-alive, a $size-byte file on loopback"
 printf '%-22s %12s %9s %22s %14s %18s\n' server "requests/s" failed "CPU s / 1000 requests" "peak RSS KiB" "share of ceiling"
 printf '%-22s %12s %9s %22s %14s %18s\n' "vostreld (service)" "$vrps" "$vfailed" "$vcpu" "$vrss" "$share of $ceiling/s"
+printf '%-22s %12s %9s %22s %14s %18s\n' "design_floor (POSIX)" "$frps" "$ffailed" "$fcpu" "$frss" "$fshare of $ceiling/s"
 printf '%-22s %12s %9s %22s %14s %18s\n' "nginx-light (1 worker)" "$nrps" "$nfailed" "$ncpu" "$nrss" "-"
 echo "CPU per request, vostreld / nginx: $cpu_ratio"
+echo "CPU per request, design_floor / nginx: $floor_ratio"
+echo "CPU per request, vostreld / design_floor: $own_ratio"
 echo "ab's failure kinds and times (ms: min mean sd median max):"
 ab_details vostreld
+ab_details floor
 ab_details nginx

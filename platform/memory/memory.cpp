@@ -16,8 +16,11 @@ constexpr uint64_t kCap = 4294967295ULL;  // the field is 32 bits wide
 std::atomic<uint32_t> g_override{0};
 
 // /proc/meminfo costs an open, a read of text the kernel generates and a
-// close: a reading is reused for this long (every file request asks).
-constexpr int64_t kReuseNs = 50 * 1000 * 1000;
+// close, and every file request asks: a reading is reused for a second,
+// longer than the listener's pace of one connection per 85 ms or more.
+// The answer only guards against files that would not fit, which a second's
+// drift does not change.
+constexpr int64_t kReuseNs = 1000LL * 1000 * 1000;
 std::atomic<uint64_t> g_cachedBytes{0};
 std::atomic<int64_t> g_cachedAt{0};
 
